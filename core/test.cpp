@@ -1,0 +1,174 @@
+// Entry point of debug: start-up, the scan of the command line for a module
+// or a help request, hand-over to the module, and shutdown.
+#include "debug_module.h"
+#include "osa.h"
+
+#include <ctype.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+static const char OSA_UNIT[] = "test";
+
+static const char PROGRAM[] = "debug";
+static const char VERSION[] = "1.2.0";
+
+char prog_name[PROG_NAME_SIZE];
+char module_name[MODULE_NAME_SIZE];
+char help_module_name[MODULE_NAME_SIZE];
+volatile sig_atomic_t stop_flag;
+
+// Only the top-level usage reads these; the command line is scanned by hand.
+static const struct option top_options[] = {
+    {"module", required_argument, NULL, 'M'},
+    {"help", no_argument, NULL, 'h'},
+};
+static const help_entry top_help[] = {
+    {"str", "module name like spi/i2c/gpio/adc/sensor"},
+    {"str", "display module usage, module name like spi/i2c/gpio/adc/sensor "},
+};
+static_assert(ARRAY_SIZE(top_options) == ARRAY_SIZE(top_help), "one help row per option");
+
+// Configuration databases and the read-only copies they come back from.
+static const struct {
+    const char *path;
+    const char *restore;
+} db_files[] = {
+    {"/mnt/nand/bvdb.db", "cp /opt/app/bvdb.db /mnt/nand/bvdb.db"},
+    {"/mnt/nand2/oem.db", "cp /opt/app/oem.db /mnt/nand2/oem.db"},
+};
+
+void db_restore_files(void)
+{
+    for (const auto &db : db_files)
+        if (access(db.path, F_OK) != 0)
+            OSA_system(db.restore);
+}
+
+// Copies a word into a fixed buffer, cut to fit.
+static void copy_word(char *dst, size_t size, const char *src)
+{
+    snprintf(dst, size, "%s", src);
+}
+
+// Formats "\nGet signal, signo = N\n" without stdio: it runs in the handler.
+static size_t format_notice(char *buf, int signo)
+{
+    static const char head[] = "\nGet signal, signo = ";
+    char digits[10];
+    int n = 0;
+    unsigned int v = (unsigned int)signo;
+    do
+        digits[n++] = (char)('0' + v % 10);
+    while ((v /= 10) != 0);
+    size_t len = sizeof head - 1;
+    memcpy(buf, head, len);
+    while (n > 0)
+        buf[len++] = digits[--n];
+    buf[len++] = '\n';
+    return len;
+}
+
+void test_signal_handler(int signo)
+{
+    char notice[48]; // head, ten digits at most, newline
+    size_t len = format_notice(notice, signo);
+    OSA_consoleNoticeFromSignal(notice, len);
+    stop_flag = 1;
+}
+
+int test_init(void)
+{
+    signal(SIGINT, test_signal_handler);
+    signal(SIGQUIT, test_signal_handler);
+    signal(SIGTERM, test_signal_handler);
+    db_restore_files();
+    int status = OSA_init();
+    status |= OSA_logInit();
+    return status;
+}
+
+int test_parse_args(int argc, char **argv)
+{
+    copy_word(prog_name, sizeof prog_name, argv[0]);
+    int show_usage = 1;
+    for (int i = 0; i < argc; i++) {
+        if (strcmp(argv[i], "-M") == 0 || strcmp(argv[i], "--module") == 0) {
+            if (i + 1 >= argc) {
+                show_usage = 1;
+                break;
+            }
+            copy_word(module_name, sizeof module_name, argv[i + 1]);
+            show_usage = 0;
+        } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            OSA_printf("%s version: %s\n", PROGRAM, VERSION);
+            if (i + 1 < argc) {
+                copy_word(help_module_name, sizeof help_module_name, argv[i + 1]);
+                module_help(help_module_name);
+                show_usage = 0;
+            } else {
+                show_usage = 1;
+            }
+            break;
+        }
+    }
+    if (show_usage) {
+        test_usage();
+        return -1;
+    }
+    return 0;
+}
+
+void test_usage(void)
+{
+    OSA_printf("%s usage:\n", prog_name);
+    OSA_printf("%s [module option] \n", prog_name);
+    for (size_t i = 0; i < ARRAY_SIZE(top_options); i++) {
+        if (isalpha(top_options[i].val))
+            OSA_printf("-%c  ", top_options[i].val);
+        else
+            OSA_printf("    ");
+        OSA_printf("--%s", top_options[i].name);
+        if (top_help[i].label[0] != '\0')
+            OSA_printf(" [%s]", top_help[i].label);
+        OSA_printf("\t%s\n", top_help[i].text);
+    }
+    OSA_printf("Note: use { %s -h [module name] } to get detail help!\n", prog_name);
+    module_print_list();
+}
+
+int test_run(int argc, char **argv) { return module_run(module_name, argc, argv); }
+
+int test_deinit(void)
+{
+    stop_flag = 1;
+    module_release_all();
+    OSA_logDeinit();
+    OSA_consoleDrainNotices();
+    OSA_deinit();
+    return 0;
+}
+
+DEBUG_EXPORT int main(int argc, char **argv)
+{
+    if (test_init() != 0) {
+        OSA_ERROR("test_init failed!\n");
+        test_deinit();
+        return 0;
+    }
+    if (test_parse_args(argc, argv) != 0) {
+        test_deinit();
+        return 0;
+    }
+    if (module_name[0] == '\0' || help_module_name[0] != '\0') {
+        test_deinit();
+        return 0;
+    }
+    if (test_run(argc, argv) != 0) {
+        OSA_ERROR("test_run failed!\n");
+        return -1;
+    }
+    test_deinit();
+    return 0;
+}

@@ -1,0 +1,160 @@
+// Start-up and shutdown of the OS layer, the console, time and shell helpers.
+#include "osa.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+static const char OSA_UNIT[] = "osa";
+
+pthread_mutex_t console_lock = PTHREAD_MUTEX_INITIALIZER;
+
+int OSA_init(void)
+{
+    int status = OSA_mutexCreate(&console_lock);
+    if (status != 0)
+        OSA_ERROR("OSA_mutexCreate()\n");
+    return status;
+}
+
+int OSA_deinit(void)
+{
+    OSA_mutexDelete(&console_lock);
+    return 0;
+}
+
+uint32_t OSA_timeNowMs(void)
+{
+    struct timeval tv;
+    if (gettimeofday(&tv, NULL) != 0)
+        return 0;
+    return (uint32_t)tv.tv_sec * 1000u + (uint32_t)(tv.tv_usec / 1000);
+}
+
+void OSA_sleepMs(uint32_t ms)
+{
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = (long)(ms % 1000) * 1000000L;
+    nanosleep(&ts, NULL); // a signal ends it early; not resumed
+}
+
+void OSA_errorPrefix(const char *unit, const char *function, int line)
+{
+    fprintf(stderr, " ERROR  (%s|%s|%d): ", unit, function, line);
+}
+
+/* ---- console ------------------------------------------------------------- */
+
+// Notices that arrived while the console was held. Written by the signal
+// handler, drained by the holder once it has released the lock.
+enum { NOTICE_SLOTS = 4, NOTICE_SIZE = 64 };
+static char notice_text[NOTICE_SLOTS][NOTICE_SIZE];
+static size_t notice_len[NOTICE_SLOTS];
+static volatile sig_atomic_t notice_count;
+
+static void write_all(int fd, const char *text, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text += n;
+        len -= (size_t)n;
+    }
+}
+
+void OSA_consoleNoticeFromSignal(const char *text, size_t len)
+{
+    if (pthread_mutex_trylock(&console_lock) == 0) {
+        write_all(STDOUT_FILENO, text, len);
+        pthread_mutex_unlock(&console_lock);
+        return;
+    }
+    int slot = notice_count;
+    if (slot >= NOTICE_SLOTS)
+        return;
+    if (len > NOTICE_SIZE)
+        len = NOTICE_SIZE;
+    memcpy(notice_text[slot], text, len);
+    notice_len[slot] = len;
+    notice_count = slot + 1;
+}
+
+void OSA_consoleDrainNotices(void)
+{
+    if (notice_count == 0)
+        return;
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    OSA_mutexLock(&console_lock);
+    for (int i = 0; i < notice_count; i++)
+        write_all(STDOUT_FILENO, notice_text[i], notice_len[i]);
+    notice_count = 0;
+    OSA_mutexUnlock(&console_lock);
+    sigprocmask(SIG_SETMASK, &old, NULL);
+}
+
+static int console_end(int result)
+{
+    fflush(stdout);
+    OSA_mutexUnlock(&console_lock);
+    OSA_consoleDrainNotices();
+    return result;
+}
+
+int OSA_printf(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    OSA_mutexLock(&console_lock);
+    int n = vprintf(fmt, ap);
+    va_end(ap);
+    return console_end(n);
+}
+
+int OSA_putchar(int ch)
+{
+    OSA_mutexLock(&console_lock);
+    return console_end(putchar(ch));
+}
+
+int OSA_puts(const char *text)
+{
+    OSA_mutexLock(&console_lock);
+    return console_end(puts(text));
+}
+
+int OSA_printfUnlocked(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vprintf(fmt, ap);
+    va_end(ap);
+    fflush(stdout);
+    return n;
+}
+
+/* ---- shell --------------------------------------------------------------- */
+
+int OSA_system(const char *command)
+{
+    fflush(stdout);
+    fflush(stderr);
+    return system(command);
+}
+
+FILE *OSA_popen(const char *command, const char *mode)
+{
+    fflush(stdout);
+    fflush(stderr);
+    return popen(command, mode);
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh [DIR [cmake options]]
+# (default DIR: build). The tool is DIR/debug.
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir=${1:-$repo/build}
+shift || true
+cmake -S "$repo" -B "$dir" -G Ninja "$@" >/dev/null
+cmake --build "$dir"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up, builds and shows the tool's main job on the simulated board: each
+# simboard/demo/*.sh adds the sessions a technician would type.
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+bash scripts/setup.sh
+bash scripts/build.sh "$repo/build" >/dev/null
+
+board=$repo/build/demo-board
+simboard/board new "$board"
+simboard/board start "$board"
+trap 'simboard/board stop "$board"' EXIT
+
+# show CMD...: prints the command as typed, then runs it on the board.
+show() {
+    printf '\n# %s\n' "$*"
+    simboard/board exec "$board" "$@" || echo "(exit status $?)"
+}
+
+for part in simboard/demo/*.sh; do
+    . "$part"
+done

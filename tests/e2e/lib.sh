@@ -1,0 +1,166 @@
+# Harness of the end-to-end suites: each case runs the real debug binary on a
+# fresh simulated board and compares standard output, standard error and the
+# exit status to the byte.
+#
+#   begin "what the case shows"   new board, started; $BOARD is its tree,
+#                                 $ROOT the files that appear at / on the board
+#   run debug -M cpu -v           run a command on the board; stdout, stderr and
+#                                 status kept in $BOARD/out, $BOARD/err, $status
+#   start debug -M cpu; ...       the same in the background ($pid); finish
+#                                 waits for it; wait_out TEXT waits for output
+#   expect_status 0
+#   expect_out NAME | expect_out - <<'EOF'
+#                                 stdout against expected/<suite>/NAME.out or
+#                                 the here-document
+#   expect_err NAME | expect_err - <<'EOF' | expect_err ''  (nothing at all)
+#                                 stderr likewise; line numbers in error
+#                                 reports are compared as "LINE"
+#   end                           board down; removed when the case passed
+#
+# UPDATE_GOLDEN=1 writes the NAME files from what the tool printed: read
+# every such file before committing it.
+set -u
+
+SOURCE_DIR=${SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
+BOARD_TOOL=$SOURCE_DIR/simboard/board
+suite=$(basename "$0" .test)
+expected=$SOURCE_DIR/tests/e2e/expected/$suite
+boards=$BUILD_DIR/e2e/$suite
+passed=0
+failed=0
+case_name=""
+case_failed=0
+BOARD=""
+ROOT=""
+pid=""
+status=""
+
+note_failure() {
+    echo "    $*" >&2
+    case_failed=1
+}
+
+begin() {
+    case_name=$1
+    case_failed=0
+    local slug
+    slug=$(printf '%s' "$case_name" | tr -c 'A-Za-z0-9' '_' | cut -c1-60)
+    BOARD=$boards/$slug
+    ROOT=$BOARD/root
+    "$BOARD_TOOL" new "$BOARD" -B "$BUILD_DIR"
+    "$BOARD_TOOL" start "$BOARD"
+}
+
+# Points the board's debug at another build of it (for example the test build).
+use_binary() {
+    ln -sfn "$1" "$BOARD/bin/debug"
+}
+
+on_board() {
+    "$BOARD_TOOL" exec "$BOARD" "$@"
+}
+
+run() {
+    status=0
+    timeout -s KILL "${RUN_TIMEOUT:-300}" "$BOARD_TOOL" exec "$BOARD" "$@" \
+        >"$BOARD/out" 2>"$BOARD/err" </dev/null || status=$?
+}
+
+start() {
+    timeout -s KILL "${RUN_TIMEOUT:-300}" "$BOARD_TOOL" exec "$BOARD" "$@" \
+        >"$BOARD/out" 2>"$BOARD/err" </dev/null &
+    pid=$!
+}
+
+# The process started last, as the board sees it (timeout runs it as a child).
+board_pid() {
+    local child
+    for _ in $(seq 100); do
+        child=$(pgrep -P "$pid" | head -1)
+        [ -n "$child" ] && { echo "$child"; return 0; }
+        sleep 0.05
+    done
+    echo "$pid"
+}
+
+wait_out() {
+    local text=$1 i
+    for i in $(seq "${2:-200}"); do
+        grep -qF -- "$text" "$BOARD/out" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    note_failure "timed out waiting for output: $text"
+    return 1
+}
+
+finish() {
+    status=0
+    wait "$pid" || status=$?
+}
+
+show_bytes() {
+    # Tabs, escapes and trailing blanks made visible.
+    cat -A "$1" | head -${SHOW_LINES:-60}
+}
+
+compare() {
+    local what=$1 actual=$2 name=$3 want
+    want=$BOARD/want.$what
+    if [ "$name" = - ]; then
+        cat >"$want"
+    elif [ -z "$name" ]; then
+        : >"$want"
+    else
+        want=$expected/$name.$what
+        if [ "${UPDATE_GOLDEN:-0}" = 1 ]; then
+            mkdir -p "$expected"
+            cp "$actual" "$want"
+        fi
+    fi
+    if ! cmp -s "$want" "$actual"; then
+        note_failure "standard $what differs (- expected, + actual):"
+        diff -u <(show_bytes "$want") <(show_bytes "$actual") | tail -n +3 | sed 's/^/      /' >&2
+    fi
+}
+
+normalise_lines() {
+    sed -E 's/( ERROR  \([^|()]*\|[^|()]*\|)[0-9]+(\): )/\1LINE\2/g' "$1"
+}
+
+expect_out() { compare out "$BOARD/out" "$1"; }
+
+expect_err() {
+    normalise_lines "$BOARD/err" >"$BOARD/err.norm"
+    compare err "$BOARD/err.norm" "$1"
+}
+
+expect_status() {
+    [ "$status" = "$1" ] || note_failure "exit status $status, expected $1"
+}
+
+# Passes when the command succeeds; prints its output otherwise.
+check() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        note_failure "check failed: $*"
+        printf '%s\n' "$output" | sed 's/^/      /' >&2
+    fi
+}
+
+end() {
+    "$BOARD_TOOL" stop "$BOARD"
+    if [ "$case_failed" = 0 ]; then
+        passed=$((passed + 1))
+        echo "PASS $suite: $case_name"
+        rm -rf "$BOARD"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $suite: $case_name (board kept in $BOARD)"
+    fi
+}
+
+summary() {
+    echo "$suite: $passed passed, $failed failed"
+    [ "$failed" = 0 ]
+}

@@ -1,0 +1,130 @@
+// OS layer: address check, clock, sleep, error reports, console notices.
+#include "osa.h"
+#include "wraps.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <string.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <string>
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+TEST(CheckIPAddr, AcceptsDottedQuads)
+{
+    for (const char *ok : {"192.168.0.1", "0.0.0.0", "255.255.255.255", " 1.2.3.4", "1. 2.\t3.4",
+                           "01.02.03.04", "010.1.1.1", "+1.2.3.4", "-0.2.3.4", "1.2.3.00255"})
+        EXPECT_EQ(CheckIPAddr(ok), 1) << ok;
+}
+
+TEST(CheckIPAddr, RefusesEverythingElse)
+{
+    for (const char *bad :
+         {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4 ", "1,2,3,4", "1..2.3", "", "1.2.3.",
+          "-1.2.3.4", "1.2.3.256", "1 .2.3.4", "a.b.c.d", "1.2.3.4\n", "0x1.2.3.4",
+          "99999999999999999999.1.1.1", "1.2.3.4294967297", "+.1.2.3", "1.2.3.- 4"})
+        EXPECT_EQ(CheckIPAddr(bad), 0) << '"' << bad << '"';
+    EXPECT_EQ(CheckIPAddr(nullptr), 0);
+}
+
+class Clock : public testing::Test {
+protected:
+    void SetUp() override { wraps.reset(); }
+    void TearDown() override { wraps.reset(); }
+};
+
+TEST_F(Clock, MillisecondsWrapIn32Bits)
+{
+    wraps.clock_fixed = true;
+    wraps.clock_value = {12, 345999};
+    EXPECT_EQ(OSA_timeNowMs(), 12345u);
+    // 4294968 s is 2^32 ms plus 704 ms.
+    wraps.clock_value = {4294968, 1000};
+    EXPECT_EQ(OSA_timeNowMs(), 705u);
+    wraps.clock_fails = true;
+    EXPECT_EQ(OSA_timeNowMs(), 0u);
+}
+
+TEST_F(Clock, SleepSplitsMillisecondsIntoSecondsAndNanoseconds)
+{
+    wraps.really_sleep = false;
+    OSA_sleepMs(1500);
+    OSA_sleepMs(0);
+    OSA_sleepMs(999);
+    OSA_sleepMs(4294967295u);
+    ASSERT_EQ(wraps.sleeps.size(), 4u);
+    EXPECT_EQ(wraps.sleeps[0].tv_sec, 1);
+    EXPECT_EQ(wraps.sleeps[0].tv_nsec, 500000000);
+    EXPECT_EQ(wraps.sleeps[1].tv_sec, 0);
+    EXPECT_EQ(wraps.sleeps[1].tv_nsec, 0);
+    EXPECT_EQ(wraps.sleeps[2].tv_nsec, 999000000);
+    EXPECT_EQ(wraps.sleeps[3].tv_sec, 4294967);
+    EXPECT_EQ(wraps.sleeps[3].tv_nsec, 295000000);
+}
+
+void on_alarm(int) {}
+
+TEST_F(Clock, SignalEndsASleepEarly)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = on_alarm;
+    sigaction(SIGALRM, &sa, NULL);
+    struct itimerval timer = {{0, 0}, {0, 100000}};
+    setitimer(ITIMER_REAL, &timer, NULL);
+    uint32_t start = OSA_timeNowMs();
+    OSA_sleepMs(20000);
+    uint32_t elapsed = OSA_timeNowMs() - start;
+    EXPECT_LT(elapsed, 10000u);
+    ASSERT_EQ(wraps.sleeps.size(), 1u); // not resumed
+    signal(SIGALRM, SIG_DFL);
+}
+
+static const char OSA_UNIT[] = "osa_test";
+
+TEST(ErrorReport, PrefixNamesUnitFunctionAndLine)
+{
+    CaptureStderr();
+    int line = __LINE__ + 1;
+    OSA_ERROR("Unknow option %d\n", 7);
+    EXPECT_EQ(GetCapturedStderr(),
+              " ERROR  (osa_test|TestBody|" + std::to_string(line) + "): Unknow option 7\n");
+}
+
+TEST(Console, NoticeWaitsForTheLockHolder)
+{
+    CaptureStdout();
+    OSA_printf("before\n");
+    OSA_mutexLock(&console_lock);
+    OSA_consoleNoticeFromSignal("\nnotice\n", 8); // the console is held: kept
+    printf("held");
+    fflush(stdout);
+    OSA_mutexUnlock(&console_lock);
+    OSA_printf(" after\n"); // drained once this write lets go of the lock
+    OSA_consoleNoticeFromSignal("free\n", 5); // the console is free: at once
+    EXPECT_EQ(GetCapturedStdout(), "before\nheld after\n\nnotice\nfree\n");
+}
+
+TEST(Shell, OutputStaysInCommandLineOrder)
+{
+    CaptureStdout();
+    OSA_printf("one ");
+    OSA_system("echo two");
+    OSA_putchar('3');
+    OSA_puts("");
+    FILE *child = OSA_popen("cat", "w");
+    ASSERT_NE(child, nullptr);
+    fputs("four\n", child);
+    pclose(child);
+    OSA_printfUnlocked("five\n");
+    EXPECT_EQ(GetCapturedStdout(), "one two\n3\nfour\nfive\n");
+}
+
+} // namespace

@@ -1,0 +1,21 @@
+#ifndef TESTS_WRAPS_H
+#define TESTS_WRAPS_H
+
+#include <sys/time.h>
+#include <time.h>
+
+#include <vector>
+
+struct Wraps {
+    std::vector<struct timespec> sleeps; // every nanosleep request, in order
+    bool really_sleep = true;
+    bool clock_fails = false;
+    bool clock_fixed = false;
+    struct timeval clock_value = {0, 0};
+
+    void reset() { *this = Wraps(); }
+};
+
+extern Wraps wraps;
+
+#endif
