@@ -6,8 +6,9 @@
 #                                 $ROOT the files that appear at / on the board
 #   run debug -M cpu -v           run a command on the board; stdout, stderr and
 #                                 status kept in $BOARD/out, $BOARD/err, $status
-#   start debug -M cpu; ...       the same in the background ($pid); finish
-#                                 waits for it; wait_out TEXT waits for output
+#   start debug -M cpu; ...       the same in the background; wait_out TEXT
+#                                 waits for output, board_pid gives the
+#                                 tool's pid for kill, finish waits for it
 #   expect_status 0
 #   expect_out NAME | expect_out - <<'EOF'
 #                                 stdout against expected/<suite>/NAME.out or
@@ -15,6 +16,8 @@
 #   expect_err NAME | expect_err - <<'EOF' | expect_err ''  (nothing at all)
 #                                 stderr likewise; line numbers in error
 #                                 reports are compared as "LINE"
+#   restart                       board down and up (after changing what is
+#                                 read at start: devices, root/proc)
 #   end                           board down; removed when the case passed
 #
 # UPDATE_GOLDEN=1 writes the NAME files from what the tool printed: read
@@ -52,6 +55,13 @@ begin() {
     "$BOARD_TOOL" start "$BOARD"
 }
 
+# Takes the board down and up again: for changes read at start (the devices
+# file, files under root/proc).
+restart() {
+    "$BOARD_TOOL" stop "$BOARD"
+    "$BOARD_TOOL" start "$BOARD"
+}
+
 # Points the board's debug at another build of it (for example the test build).
 use_binary() {
     ln -sfn "$1" "$BOARD/bin/debug"
@@ -73,15 +83,17 @@ start() {
     pid=$!
 }
 
-# The process started last, as the board sees it (timeout runs it as a child).
+# Host pid of the newest process named NAME (default debug) on the board.
 board_pid() {
-    local child
-    for _ in $(seq 100); do
-        child=$(pgrep -P "$pid" | head -1)
-        [ -n "$child" ] && { echo "$child"; return 0; }
+    local name=${1:-debug} holder found i
+    holder=$(cat "$BOARD/.holder")
+    for i in $(seq 100); do
+        found=$(pgrep --ns "$holder" --nslist pid -n -x "$name")
+        [ -n "$found" ] && { echo "$found"; return 0; }
         sleep 0.05
     done
-    echo "$pid"
+    note_failure "no process $name on the board"
+    echo 0
 }
 
 wait_out() {
