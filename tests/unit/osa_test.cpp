@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 
 using testing::internal::CaptureStderr;
@@ -96,6 +97,21 @@ TEST(ErrorReport, PrefixNamesUnitFunctionAndLine)
     OSA_ERROR("Unknow option %d\n", 7);
     EXPECT_EQ(GetCapturedStderr(),
               " ERROR  (osa_test|TestBody|" + std::to_string(line) + "): Unknow option 7\n");
+}
+
+TEST(ErrorReport, MutexCreationFailureIsReportedTwice)
+{
+    wraps.mutex_init_result = 22;
+    CaptureStderr();
+    int status = OSA_init();
+    std::string err = GetCapturedStderr();
+    wraps.reset();
+    EXPECT_EQ(status, 22);
+    ASSERT_EQ(OSA_init(), 0);
+    // Line numbers are not the point here; compare the rest.
+    err = std::regex_replace(err, std::regex("\\|[0-9]+\\)"), "|)");
+    EXPECT_EQ(err, " ERROR  (osa_mutex|OSA_mutexCreate|): OSA_mutexCreate() = 22 \r\n"
+                   " ERROR  (osa|OSA_init|): OSA_mutexCreate()\n");
 }
 
 TEST(Console, NoticeWaitsForTheLockHolder)

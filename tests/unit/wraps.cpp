@@ -2,9 +2,20 @@
 // (-Wl,--wrap): they record arguments and can feed chosen readings.
 #include "wraps.h"
 
+#include <pthread.h>
+
 extern "C" {
 int __real_nanosleep(const struct timespec *req, struct timespec *rem);
 int __real_gettimeofday(struct timeval *tv, void *tz);
+int __real_pthread_mutex_init(pthread_mutex_t *mutex, const pthread_mutexattr_t *attr);
+
+// Only the unit_tests binary wraps this one; module test binaries do not.
+int __wrap_pthread_mutex_init(pthread_mutex_t *mutex, const pthread_mutexattr_t *attr)
+{
+    if (wraps.mutex_init_result != 0)
+        return wraps.mutex_init_result;
+    return __real_pthread_mutex_init(mutex, attr);
+}
 
 int __wrap_nanosleep(const struct timespec *req, struct timespec *rem)
 {

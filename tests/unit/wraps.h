@@ -12,6 +12,7 @@ struct Wraps {
     bool clock_fails = false;
     bool clock_fixed = false;
     struct timeval clock_value = {0, 0};
+    int mutex_init_result = 0; // non-zero: pthread_mutex_init fails with it
 
     void reset() { *this = Wraps(); }
 };
