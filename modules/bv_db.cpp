@@ -1,0 +1,365 @@
+// db: looks into and changes the camera's configuration databases: lists
+// their tables, prints a query's result as a text table, runs a statement or
+// every line of a file. Every access holds the database lock: a read-write
+// lock against other threads, then lockf on a lock file against the other
+// processes of the camera.
+#include "bvdb.h"
+#include "debug_module.h"
+#include "osa.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+static const char OSA_UNIT[] = "bv_db";
+
+enum {
+    DB_MODULE_ID = 12,
+    DB_PATH_SIZE = 64,
+    DB_RESULT_SIZE = 2048, // a query's formatted result, terminator included
+    DB_TEXT_SIZE = 256,    // one column value
+    DB_LINE_SIZE = 256,    // one statement line of a file
+};
+
+static const char DB_LOCK_FILE[] = "/tmp/db.fl";
+static const char DB_DEFAULT[] = "bvdb";
+static const char TABLE_LIST_SQL[] =
+    "select name from sqlite_master where type='table' order by name;";
+
+// The databases that can be chosen with -d. Their read-only copies and the
+// restore step live with start-up (db_restore_files).
+static const struct {
+    const char *name;
+    const char *path;
+} db_files[] = {
+    {"bvdb", "/mnt/nand/bvdb.db"},
+    {"oem", "/mnt/nand2/oem.db"},
+};
+
+// Module state: the chosen database and, inside one action, its connection.
+static char db_path[DB_PATH_SIZE];
+static char db_lock_path[DB_PATH_SIZE];
+static void *db_handle;
+static pthread_rwlock_t db_rwlock = PTHREAD_RWLOCK_INITIALIZER;
+
+static const struct option db_options[] = {
+    {"module", required_argument, NULL, 'M'},
+    {"select", required_argument, NULL, 's'},
+    {"execute", required_argument, NULL, 'e'},
+    {"file", required_argument, NULL, 'f'},
+    {"database", required_argument, NULL, 'd'},
+    {"table", no_argument, NULL, 't'},
+    {NULL, 0, NULL, 0},
+};
+static const help_entry db_help[] = {
+    {"module", "module name: db"},
+    {"str", "Cmd inquiry string.for example -s \"select * from user;\""},
+    {"str", "Cmd execute string"},
+    {"file", "Filepath to execute"},
+    {"str", "Set database [bvdb, oem, sddb, log], default[bvdb]"},
+    {"", "List table name"},
+};
+static_assert(OPTION_ROWS(db_options) == ARRAY_SIZE(db_help), "one help row per option");
+
+static int db_select(const char *sql);
+static int db_execute_cmd(const char *sql);
+static int db_exec_file(const char *path);
+static int db_choose(const char *name);
+
+// What each option does with its argument; -t runs the table-list query.
+static const struct {
+    int letter;
+    int (*action)(const char *arg);
+    const char *fixed_arg; // used instead of the option's argument when set
+} db_actions[] = {
+    {'s', db_select, NULL},
+    {'e', db_execute_cmd, NULL},
+    {'f', db_exec_file, NULL},
+    {'d', db_choose, NULL},
+    {'t', db_select, TABLE_LIST_SQL},
+};
+
+/* ---- database choice and connection -------------------------------------- */
+
+static void db_print_current(void)
+{
+    OSA_printf("Current Database File: [%s] \n", db_path);
+}
+
+static int db_choose(const char *name)
+{
+    bool found = false;
+    for (const auto &db : db_files) {
+        if (strcmp(name, db.name) == 0) {
+            snprintf(db_path, sizeof db_path, "%s", db.path);
+            snprintf(db_lock_path, sizeof db_lock_path, "%s", DB_LOCK_FILE);
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        OSA_printf("Invalid Database '%s'! Optional: [bvdb, oem, sddb, log] \n", name);
+    db_print_current();
+    return 0;
+}
+
+static int db_con_init(void)
+{
+    if (access(db_path, F_OK) != 0) {
+        OSA_ERROR("db=[%s] file not existed. \n", db_path);
+        return -1;
+    }
+    if (db_handle != NULL)
+        return 0;
+    if (sqlite_conn(db_path, "", &db_handle) == 0)
+        return 0;
+    db_handle = NULL;
+    OSA_ERROR("db init failed. \n");
+    db_print_current();
+    return -1;
+}
+
+static int is_db_init(void)
+{
+    if (db_handle != NULL)
+        return 1;
+    OSA_ERROR("db=[%s] not init. \n", db_path);
+    return 0;
+}
+
+static void db_disconnect(void)
+{
+    if (db_handle == NULL)
+        return;
+    sqlite_disconn(db_handle);
+    db_handle = NULL;
+}
+
+/* ---- the database lock ---------------------------------------------------- */
+
+// Returns the locked descriptor, or -1 when the lock could not be had: the
+// access then goes ahead under SQLite's own locking only.
+static int db_lock(void)
+{
+    int fd = open(db_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    pthread_rwlock_wrlock(&db_rwlock);
+    if (lockf(fd, F_LOCK, 0) != 0) {
+        close(fd);
+        pthread_rwlock_unlock(&db_rwlock);
+        return -1;
+    }
+    return fd;
+}
+
+// The file lock is released before the read-write lock: record locks belong
+// to the process, so another thread must not lock the file before this one
+// has let it go.
+static int db_unlock(int fd)
+{
+    if (fd == -1)
+        return -1;
+    lockf(fd, F_ULOCK, 0);
+    close(fd);
+    pthread_rwlock_unlock(&db_rwlock);
+    return 0;
+}
+
+/* ---- queries ---------------------------------------------------------------- */
+
+// A text being built in a fixed buffer: appends are cut to fit, never past
+// the terminator's byte.
+struct text_out {
+    char *buf;
+    size_t size;
+    size_t len;
+};
+
+static bool text_full(const text_out *out)
+{
+    return out->len + 1 >= out->size;
+}
+
+DEBUG_PRINTF(2, 3) static void text_append(text_out *out, const char *fmt, ...)
+{
+    if (text_full(out))
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(out->buf + out->len, out->size - out->len, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    out->len += (size_t)n;
+    if (out->len > out->size - 1)
+        out->len = out->size - 1;
+}
+
+// One line per row; every value but the last padded to 16 characters.
+static void db_format_row(text_out *out, void *stmt, int columns)
+{
+    char text[DB_TEXT_SIZE];
+    text_append(out, "\n");
+    for (int i = 0; i < columns; i++) {
+        text[0] = '\0'; // a value the library does not write reads as empty
+        sqlite_query_column_text(stmt, i, text, sizeof text);
+        text_append(out, i + 1 < columns ? "%-16s" : "%s", text);
+    }
+}
+
+static int db_query(const char *sql, char *buffer, size_t size)
+{
+    if (!is_db_init())
+        return -1;
+    int fd = db_lock();
+    void *stmt = NULL;
+    int columns = 0;
+    if (sqlite_query_record(db_handle, sql, &stmt, &columns) != 0 || columns == 0) {
+        if (stmt != NULL)
+            sqlite_clear_stmt(stmt);
+        db_unlock(fd);
+        OSA_printf("[0 Items, No Match Records!] \n");
+        return -1;
+    }
+    text_out out = {buffer, size, 0};
+    text_append(&out, "\n");
+    for (int i = 0; i < columns; i++) {
+        const char *name = sqlite_query_column_name(db_handle, stmt, i);
+        if (name != NULL)
+            text_append(&out, "%-16s", name);
+    }
+    // Rows past a full buffer would be cut away anyway: not read.
+    do
+        db_format_row(&out, stmt, columns);
+    while (!text_full(&out) && sqlite_query_next(stmt) == 0);
+    text_append(&out, "\n");
+    sqlite_clear_stmt(stmt);
+    db_unlock(fd);
+    return 0;
+}
+
+static int db_select(const char *sql)
+{
+    char buffer[DB_RESULT_SIZE] = {0};
+    db_con_init(); // a failed connection shows in db_query
+    if (db_query(sql, buffer, sizeof buffer) != 0) {
+        db_disconnect();
+        OSA_printf("SQL: '%s' Failed!! \n", sql);
+        return -1;
+    }
+    OSA_printf("Query Result: %s \n", buffer);
+    db_disconnect();
+    return 0;
+}
+
+/* ---- statements ------------------------------------------------------------ */
+
+static int db_execute(const char *sql)
+{
+    if (!is_db_init())
+        return -1;
+    int fd = db_lock();
+    sqlite_execute(db_handle, sql); // the library reports its own failures
+    db_unlock(fd);
+    return 0;
+}
+
+static int db_execute_cmd(const char *sql)
+{
+    db_con_init();
+    db_execute(sql);
+    OSA_printf("End execute: '%s' \n", sql);
+    db_disconnect();
+    return 0;
+}
+
+// True when LINE, just read by fgets, holds a whole line of FP. A line that
+// filled the buffer is whole when only its newline or the end follows; that
+// newline is consumed. Otherwise the rest of the line is consumed.
+static bool db_whole_line(FILE *fp, const char *line, size_t size)
+{
+    size_t len = strlen(line);
+    if (len + 1 < size || line[len - 1] == '\n')
+        return true;
+    int ch = getc(fp);
+    if (ch == '\n' || ch == EOF)
+        return true;
+    while (ch != '\n' && ch != EOF)
+        ch = getc(fp);
+    return false;
+}
+
+// Runs every line of the file as a statement, newline included. A line too
+// long for the buffer is not run: a cut statement can be valid SQL that
+// does something else (an UPDATE cut before its WHERE).
+static int db_exec_file(const char *path)
+{
+    char line[DB_LINE_SIZE] = {0};
+    db_con_init();
+    FILE *fp = fopen(path, "rb");
+    if (fp != NULL) {
+        unsigned int number = 0;
+        while (fgets(line, sizeof line, fp) != NULL && line[0] != '\0') {
+            number++;
+            if (db_whole_line(fp, line, sizeof line))
+                db_execute(line);
+            else
+                OSA_ERROR("%s:%u: line longer than %d characters, not executed. \n", path,
+                          number, DB_LINE_SIZE - 1);
+        }
+        fclose(fp);
+    }
+    db_disconnect();
+    return 0;
+}
+
+/* ---- options, run and usage ------------------------------------------------- */
+
+static int db_usage(void);
+
+static void db_act(int letter, const char *arg)
+{
+    for (const auto &a : db_actions)
+        if (a.letter == letter)
+            a.action(a.fixed_arg != NULL ? a.fixed_arg : arg);
+}
+
+static int db_init_param(int argc, char **argv)
+{
+    optind = 0; // a fresh scan of the whole vector
+    int ch;
+    while ((ch = getopt_long(argc, argv, "M:s:e:f:d:t", db_options, NULL)) != -1) {
+        if (ch == '?') {
+            OSA_ERROR("Unknow option. \n");
+            db_usage();
+            break;
+        }
+        db_act(ch, optarg);
+    }
+    return 0;
+}
+
+static int db_run(int argc, char **argv)
+{
+    db_restore_files();
+    db_choose(DB_DEFAULT);
+    return db_init_param(argc, argv);
+}
+
+static int db_usage(void)
+{
+    module_print_usage(DB_MODULE_ID, db_options, db_help, ARRAY_SIZE(db_help));
+    OSA_printf("DB table list: \n");
+    if (db_path[0] == '\0')
+        db_choose(DB_DEFAULT);
+    db_select(TABLE_LIST_SQL);
+    return 0;
+}
+
+static debug_module db_module = {"db", DB_MODULE_ID, db_run, db_usage, NULL};
+
+MODULE_REGISTER(db_module)
