@@ -9,7 +9,6 @@ int __real_nanosleep(const struct timespec *req, struct timespec *rem);
 int __real_gettimeofday(struct timeval *tv, void *tz);
 int __real_pthread_mutex_init(pthread_mutex_t *mutex, const pthread_mutexattr_t *attr);
 
-// Only the unit_tests binary wraps this one; module test binaries do not.
 int __wrap_pthread_mutex_init(pthread_mutex_t *mutex, const pthread_mutexattr_t *attr)
 {
     if (wraps.mutex_init_result != 0)
