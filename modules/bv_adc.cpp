@@ -99,7 +99,7 @@ static int adc_init_param(int argc, char **argv)
             if (adc_settings.channel != 0) {
                 // Only the photodiode's channel is sampled.
                 adc_settings.channel = 0;
-                OSA_ERROR("Adc channel reset=%d\n", adc_settings.channel);
+                OSA_ERROR("Adc channel reset=%d\n", (int)adc_settings.channel);
             }
             break;
         case 't':
@@ -169,7 +169,7 @@ static int read_adc_channel(int channel)
     memset(text, 0, sizeof text);
     // One block of four characters: longer readings are cut.
     size_t got = fread(text, 1, sizeof text - 1, fp);
-    (void)got;
+    text[got] = '\0';
     fclose(fp);
     int32_t raw = atoi(text);
     return raw * 580 / 1900;
