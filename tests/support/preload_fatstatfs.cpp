@@ -30,7 +30,8 @@ struct fat_geometry {
     uint32_t data_clusters; // clusters 2 .. data_clusters + 1
 };
 
-int (*fusefat_statfs)(const char *, struct statvfs *);
+// fusefat's own operations.
+struct fuse_operations fusefat;
 
 uint32_t le16(const unsigned char *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
 
@@ -88,13 +89,13 @@ int fat_statfs(const char *path, struct statvfs *st)
     const char *image = getenv(IMAGE_VARIABLE);
     int fd = image != nullptr ? open(image, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0)
-        return fusefat_statfs != nullptr ? fusefat_statfs(path, st) : -ENOSYS;
+        return fusefat.statfs != nullptr ? fusefat.statfs(path, st) : -ENOSYS;
     fat_geometry geo;
     uint64_t free_clusters = 0;
     bool known = read_geometry(fd, &geo) && count_free(fd, geo, &free_clusters);
     close(fd);
     if (!known)
-        return fusefat_statfs != nullptr ? fusefat_statfs(path, st) : -EIO;
+        return fusefat.statfs != nullptr ? fusefat.statfs(path, st) : -EIO;
     memset(st, 0, sizeof *st);
     st->f_bsize = geo.cluster_bytes;
     st->f_frsize = geo.cluster_bytes;
@@ -119,8 +120,8 @@ fuse_main_real(int argc, char *argv[], const struct fuse_operations *op, size_t 
         return 1;
     static struct fuse_operations ops;
     size_t size = op_size < sizeof ops ? op_size : sizeof ops;
-    memcpy(&ops, op, size);
-    fusefat_statfs = ops.statfs;
+    memcpy(&fusefat, op, size);
+    ops = fusefat;
     ops.statfs = fat_statfs;
     return real(argc, argv, &ops, size, user_data);
 }
