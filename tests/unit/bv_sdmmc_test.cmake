@@ -5,7 +5,9 @@ target_link_options(${name} PRIVATE
   -Wl,--wrap=access -Wl,--wrap=statfs64 -Wl,--wrap=system -Wl,--wrap=popen
   -Wl,--wrap=pclose -Wl,--wrap=bv_free_system_caches)
 
-# The board's mount loads this library into fusefat, a program built
-# without the sanitizers: it must not depend on their run-time.
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/support/preload_fatstatfs.cpp
-  PROPERTIES COMPILE_OPTIONS "-fno-sanitize=all")
+# The simulated board's mount loads libpreload_fatstatfs.so into fusefat, a
+# program built without the sanitizers: the library must neither be
+# instrumented nor depend on their run-time, in any build.
+set(fatstatfs_only $<STREQUAL:$<TARGET_PROPERTY:NAME>,preload_fatstatfs>)
+add_compile_options($<${fatstatfs_only}:-fno-sanitize=all>)
+add_link_options($<${fatstatfs_only}:-fno-sanitize=all>)
