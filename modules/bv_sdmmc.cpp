@@ -33,6 +33,7 @@ enum {
 static const char *const sdmmc_devices[] = {"/dev/mmcblk0", "/dev/mmcblk1", "/dev/mmcblk2",
                                             "/dev/mmcblk3"};
 static const char SDMMC_MOUNT_POINT[] = "/mnt/mmc";
+static const char SDMMC_NOT_INSERTED[] = "SD/mmc isn't inserted, please check again!";
 // Deletes partitions 1 to 4, then writes the table.
 static const char SDMMC_FDISK_SCRIPT[] = "d1\nd2\nd3\nd4\n w\n";
 
@@ -74,7 +75,8 @@ static_assert(OPTION_ROWS(sdmmc_options) == ARRAY_SIZE(sdmmc_help), "one help ro
 
 /* ---- helpers ------------------------------------------------------------- */
 
-// Builds a shell command in a zeroed buffer and runs it; the system() status.
+// Every shell command is built in a zeroed buffer of the board's command size
+// and run after the console is flushed; the result is system()'s status.
 DEBUG_PRINTF(1, 2) static int sdmmc_shell(const char *fmt, ...)
 {
     char command[SDMMC_CMD_SIZE];
@@ -93,14 +95,14 @@ struct card_sizes {
     uint64_t free; // free blocks including those kept for the superuser
 };
 
-// 0, or -1 with errno when the mount point cannot be read: the figures are
-// then never used, so nothing is printed from an unfilled record.
+// 0, or the error number when the mount point cannot be read: the figures
+// are then never used, so nothing is printed from an unfilled record.
 static int card_sizes_read(card_sizes *sizes)
 {
     struct statfs64 st;
     memset(&st, 0, sizeof st);
     if (statfs64(SDMMC_MOUNT_POINT, &st) != 0)
-        return -1;
+        return errno;
     sizes->block = (uint64_t)st.f_bsize;
     sizes->total = (uint64_t)st.f_blocks * sizes->block;
     sizes->free = (uint64_t)st.f_bfree * sizes->block;
@@ -133,7 +135,7 @@ static int sdmmc_init(void)
     if (found == 1)
         return 0;
     if (found == 0) {
-        OSA_puts("SD/mmc isn't inserted, please check again!");
+        OSA_puts(SDMMC_NOT_INSERTED);
         return -1;
     }
     // Several nodes: give the driver a moment to settle, then look again.
@@ -145,7 +147,7 @@ static int sdmmc_init(void)
         return 0;
     }
     if (found == 0) {
-        OSA_puts("SD/mmc isn't inserted, please check again!");
+        OSA_puts(SDMMC_NOT_INSERTED);
         OSA_ERROR("SD/mmc has unknow error!\n");
         return -1;
     }
@@ -156,7 +158,7 @@ static int sdmmc_init(void)
 // Any mmcblk device already mounted, wherever, counts as the card mounted.
 static int sdmmc_mount(void)
 {
-    if (OSA_system("df | grep mmcblk > /dev/null 2>&1") == 0)
+    if (sdmmc_shell("df | grep mmcblk > /dev/null 2>&1") == 0)
         return 0;
     if (sdmmc_init() != 0)
         return -1;
@@ -167,7 +169,7 @@ static void sdmmc_flush(void)
 {
     bv_free_system_caches();
     OSA_sleepMs(SDMMC_SETTLE_MS);
-    OSA_system("sync");
+    sdmmc_shell("sync");
     OSA_sleepMs(SDMMC_SETTLE_MS);
 }
 
@@ -244,8 +246,9 @@ static int sdmmc_info(void)
         return -1;
     }
     card_sizes sizes;
-    if (card_sizes_read(&sizes) != 0) {
-        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(errno));
+    int err = card_sizes_read(&sizes);
+    if (err != 0) {
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
         return -1;
     }
     sdmmc_print_sizes(sizes);
@@ -260,22 +263,23 @@ static int sdmmc_test_speed(void)
     }
     // dd and time print the figures; the write is flushed out of the
     // caches so that the read comes from the card.
-    OSA_system("time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k ");
+    sdmmc_shell("time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k ");
     sdmmc_flush();
-    OSA_system("time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ");
+    sdmmc_shell("time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ");
     OSA_sleepMs(SDMMC_SETTLE_MS);
-    OSA_system("rm -rf /mnt/mmc/empty.file");
+    sdmmc_shell("rm -rf /mnt/mmc/empty.file");
     return 0;
 }
 
-// -1 with errno, and nothing printed, when the mount point cannot be read.
+// 0, or the error number, with nothing printed, when the mount point cannot
+// be read.
 static int sdmmc_print_free(void)
 {
     card_sizes sizes;
-    if (card_sizes_read(&sizes) != 0)
-        return -1;
-    OSA_printf("Free size = %llu MB \n", mib(sizes.free));
-    return 0;
+    int err = card_sizes_read(&sizes);
+    if (err == 0)
+        OSA_printf("Free size = %llu MB \n", mib(sizes.free));
+    return err;
 }
 
 // A full card does not end the fill: dd's status is not looked at.
@@ -286,11 +290,12 @@ static int sdmmc_filling_disk(void)
         return -1;
     }
     card_sizes sizes;
-    if (card_sizes_read(&sizes) == 0)
+    int err = card_sizes_read(&sizes);
+    if (err == 0)
         OSA_printf("All size = %llu MB, free size = %llu MB \n", mib(sizes.total),
                    mib(sizes.free));
     else
-        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(errno));
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
     OSA_printf("Try to filling sdmmc by creating %d files, echo file size %d MB \n",
                (int)settings.fill_file_count, (int)settings.fill_file_size_mb);
     uint32_t i;
@@ -298,13 +303,13 @@ static int sdmmc_filling_disk(void)
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
         sdmmc_shell("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
                     (int)i, settings.fill_file_size_mb * 8u);
-        if ((i + 1) % SDMMC_FREE_REPORT_EVERY == 0 && sdmmc_print_free() != 0)
-            OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(errno));
+        if ((i + 1) % SDMMC_FREE_REPORT_EVERY == 0 && (err = sdmmc_print_free()) != 0)
+            OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
         OSA_sleepMs(SDMMC_SETTLE_MS);
     }
     OSA_printf("Create total %d files \n", (int)i);
-    if (sdmmc_print_free() != 0)
-        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(errno));
+    if ((err = sdmmc_print_free()) != 0)
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
     sdmmc_flush();
     return 0;
 }
