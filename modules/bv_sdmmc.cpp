@@ -1,0 +1,396 @@
+// sdmmc: detects, mounts, measures, fills, repairs and formats the SD card,
+// through the board's shell utilities. Every action runs while the command
+// line is parsed, in the order of its options.
+#include "bvcommon.h"
+#include "debug_module.h"
+#include "osa.h"
+
+#include <errno.h>
+#include <getopt.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+static const char OSA_UNIT[] = "bv_sdmmc";
+
+enum {
+    SDMMC_MODULE_ID = 10,
+    SDMMC_CMD_SIZE = 256,
+    SDMMC_FILL_COUNT_MAX = 40960,
+    SDMMC_FILL_SIZE_MAX = 1024, // MiB; eight 128 KiB blocks each must fit dd's count
+    SDMMC_FREE_REPORT_EVERY = 32,
+    SDMMC_RETRY_WAIT_MS = 1000,
+    SDMMC_SETTLE_MS = 1000,
+    SDMMC_FDISK_LINE_WAIT_MS = 500,
+};
+
+// Card device nodes, probed in this order.
+static const char *const sdmmc_devices[] = {"/dev/mmcblk0", "/dev/mmcblk1", "/dev/mmcblk2",
+                                            "/dev/mmcblk3"};
+static const char SDMMC_MOUNT_POINT[] = "/mnt/mmc";
+static const char SDMMC_NOT_INSERTED[] = "SD/mmc isn't inserted, please check again!";
+// Deletes partitions 1 to 4, then writes the table.
+static const char SDMMC_FDISK_SCRIPT[] = "d1\nd2\nd3\nd4\n w\n";
+
+static const char *sdmmc_dev; // the card selected by the last detection
+
+static struct {
+    uint32_t fill_file_size_mb; // MiB per fill file
+    uint32_t fill_file_count;
+} settings = {128, 128};
+
+enum { OPT_INIT = 1 };
+
+static const struct option sdmmc_options[] = {
+    {"module", required_argument, NULL, 'M'},
+    {"filenum", required_argument, NULL, 'n'},
+    {"filesize", required_argument, NULL, 'z'},
+    {"info", no_argument, NULL, 'i'},
+    {"init", no_argument, NULL, OPT_INIT},
+    {"speed", no_argument, NULL, 's'},
+    {"repair", no_argument, NULL, 'r'},
+    {"format", no_argument, NULL, 'f'},
+    {"filling", no_argument, NULL, 'F'},
+    {"mount", no_argument, NULL, 'm'},
+    {NULL, 0, NULL, 0},
+};
+static const help_entry sdmmc_help[] = {
+    {"module", "module name: sdmmc"},
+    {"digit", "sdmmc filling file numbers [n], default 128, [1-40960]"},
+    {"digit", "sdmmc filling file echo filesize [n]MB, default 128MB, [1-4096]"},
+    {"", "sdmmc base information(blocksize, total size, freesize, usesize)."},
+    {"", "Sdmmc init device."},
+    {"", "sdmmc check read and write speed."},
+    {"", "Repair sdmmc disk."},
+    {"", "Format sdmmc disk."},
+    {"", "Filling sdmmc disk to full."},
+    {"", "Mount sdmmc."},
+};
+static_assert(OPTION_ROWS(sdmmc_options) == ARRAY_SIZE(sdmmc_help), "one help row per option");
+
+/* ---- helpers ------------------------------------------------------------- */
+
+// Every shell command is built in a zeroed buffer of the board's command size
+// and run after the console is flushed; the result is system()'s status.
+DEBUG_PRINTF(1, 2) static int sdmmc_shell(const char *fmt, ...)
+{
+    char command[SDMMC_CMD_SIZE];
+    memset(command, 0, sizeof command);
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(command, sizeof command, fmt, ap);
+    va_end(ap);
+    return OSA_system(command);
+}
+
+// Sizes of the mounted card, in bytes.
+struct card_sizes {
+    uint64_t block;
+    uint64_t total;
+    uint64_t free; // free blocks including those kept for the superuser
+};
+
+// 0, or the error number when the mount point cannot be read: the figures
+// are then never used, so nothing is printed from an unfilled record.
+static int card_sizes_read(card_sizes *sizes)
+{
+    struct statfs64 st;
+    memset(&st, 0, sizeof st);
+    if (statfs64(SDMMC_MOUNT_POINT, &st) != 0)
+        return errno;
+    sizes->block = (uint64_t)st.f_bsize;
+    sizes->total = (uint64_t)st.f_blocks * sizes->block;
+    sizes->free = (uint64_t)st.f_bfree * sizes->block;
+    return 0;
+}
+
+static unsigned long long kib(uint64_t bytes) { return bytes >> 10; }
+static unsigned long long mib(uint64_t bytes) { return bytes >> 20; }
+static double gib(uint64_t bytes) { return (double)(bytes >> 20) / 1024.0; }
+
+/* ---- detection and mount ------------------------------------------------- */
+
+// 1: exactly one card node (selected), 0: none, -1: more than one.
+static int sdmmc_detect(void)
+{
+    int found = 0;
+    for (const char *path : sdmmc_devices) {
+        if (access(path, F_OK) != 0)
+            continue;
+        if (++found > 1)
+            return -1;
+        sdmmc_dev = path;
+    }
+    return found == 1 ? 1 : 0;
+}
+
+static int sdmmc_init(void)
+{
+    int found = sdmmc_detect();
+    if (found == 1)
+        return 0;
+    if (found == 0) {
+        OSA_puts(SDMMC_NOT_INSERTED);
+        return -1;
+    }
+    // Several nodes: give the driver a moment to settle, then look again.
+    OSA_puts("SD/mmc has error, try to reinit!");
+    OSA_sleepMs(SDMMC_RETRY_WAIT_MS);
+    found = sdmmc_detect();
+    if (found == 1) {
+        OSA_puts("SD/mmc inserted!");
+        return 0;
+    }
+    if (found == 0) {
+        OSA_puts(SDMMC_NOT_INSERTED);
+        OSA_ERROR("SD/mmc has unknow error!\n");
+        return -1;
+    }
+    OSA_ERROR("SD/mmc has error, reinit faild!\n");
+    return -1;
+}
+
+// Any mmcblk device already mounted, wherever, counts as the card mounted.
+static int sdmmc_mount(void)
+{
+    if (sdmmc_shell("df | grep mmcblk > /dev/null 2>&1") == 0)
+        return 0;
+    if (sdmmc_init() != 0)
+        return -1;
+    return sdmmc_shell("mount -t vfat %s /mnt/mmc -o async,umask=000", sdmmc_dev);
+}
+
+static void sdmmc_flush(void)
+{
+    bv_free_system_caches();
+    OSA_sleepMs(SDMMC_SETTLE_MS);
+    sdmmc_shell("sync");
+    OSA_sleepMs(SDMMC_SETTLE_MS);
+}
+
+/* ---- actions ------------------------------------------------------------- */
+
+// Types the script into fdisk a character at a time, pausing before each
+// newline so that fdisk has taken each command before the next one comes.
+static void sdmmc_feed_fdisk(FILE *fdisk)
+{
+    setvbuf(fdisk, NULL, _IONBF, 0);
+    for (const char *c = SDMMC_FDISK_SCRIPT; *c != '\0'; c++) {
+        if (putc(*c, fdisk) == EOF)
+            return; // fdisk has gone: the rest would go nowhere
+        if (c[1] == '\n')
+            OSA_sleepMs(SDMMC_FDISK_LINE_WAIT_MS);
+    }
+}
+
+static int sdmmc_format(void)
+{
+    if (sdmmc_init() != 0)
+        return -1;
+    char command[SDMMC_CMD_SIZE];
+    memset(command, 0, sizeof command);
+    snprintf(command, sizeof command, "fdisk %s", sdmmc_dev);
+    // An fdisk that ends early must not take the tool with it (SIGPIPE).
+    void (*old_pipe)(int) = signal(SIGPIPE, SIG_IGN);
+    FILE *fdisk = OSA_popen(command, "w");
+    if (fdisk == NULL) {
+        signal(SIGPIPE, old_pipe);
+        OSA_printf("fdisk %s failed!\n", sdmmc_dev);
+        return -1;
+    }
+    sdmmc_feed_fdisk(fdisk);
+    pclose(fdisk);
+    signal(SIGPIPE, old_pipe);
+    sdmmc_flush();
+    OSA_sleepMs(SDMMC_SETTLE_MS);
+    if (sdmmc_shell("time mkdosfs -I -F 32 %s", sdmmc_dev) != 0) {
+        OSA_puts("Sd/mmc format failed!");
+        return -1;
+    }
+    sdmmc_flush();
+    return 0;
+}
+
+static int sdmmc_repair(void)
+{
+    if (sdmmc_init() != 0)
+        return -1;
+    if (sdmmc_shell("time dosfsck -a -v -V %s", sdmmc_dev) != 0) {
+        OSA_printf("Sd/mmc repair %s faild!\n", sdmmc_dev);
+        return -1;
+    }
+    OSA_printf("Sd/mmc repair %s success!\n", sdmmc_dev);
+    return 0;
+}
+
+static void sdmmc_print_sizes(const card_sizes &sizes)
+{
+    uint64_t used = sizes.total - sizes.free;
+    OSA_printf("Block = %llu KB \n", kib(sizes.block));
+    OSA_printf("Total = %llu B = %llu KB = %llu MB = %.2f GB\n", (unsigned long long)sizes.total,
+               kib(sizes.total), mib(sizes.total), gib(sizes.total));
+    OSA_printf("Free = %llu KB = %llu MB = %.2f GB\n", kib(sizes.free), mib(sizes.free),
+               gib(sizes.free));
+    OSA_printf("Use = %llu KB = %llu MB = %.2f GB\n", kib(used), mib(used), gib(used));
+}
+
+static int sdmmc_info(void)
+{
+    if (sdmmc_mount() != 0) {
+        OSA_ERROR("sdmmc mount failed!\n");
+        return -1;
+    }
+    card_sizes sizes;
+    int err = card_sizes_read(&sizes);
+    if (err != 0) {
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
+        return -1;
+    }
+    sdmmc_print_sizes(sizes);
+    return 0;
+}
+
+static int sdmmc_test_speed(void)
+{
+    if (sdmmc_mount() != 0) {
+        OSA_ERROR("sdmmc mount failed!\n");
+        return -1;
+    }
+    // dd and time print the figures; the write is flushed out of the
+    // caches so that the read comes from the card.
+    sdmmc_shell("time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k ");
+    sdmmc_flush();
+    sdmmc_shell("time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ");
+    OSA_sleepMs(SDMMC_SETTLE_MS);
+    sdmmc_shell("rm -rf /mnt/mmc/empty.file");
+    return 0;
+}
+
+// 0, or the error number, with nothing printed, when the mount point cannot
+// be read.
+static int sdmmc_print_free(void)
+{
+    card_sizes sizes;
+    int err = card_sizes_read(&sizes);
+    if (err == 0)
+        OSA_printf("Free size = %llu MB \n", mib(sizes.free));
+    return err;
+}
+
+// A full card does not end the fill: dd's status is not looked at.
+static int sdmmc_filling_disk(void)
+{
+    if (sdmmc_mount() != 0) {
+        OSA_ERROR("sdmmc mount failed!\n");
+        return -1;
+    }
+    card_sizes sizes;
+    int err = card_sizes_read(&sizes);
+    if (err == 0)
+        OSA_printf("All size = %llu MB, free size = %llu MB \n", mib(sizes.total),
+                   mib(sizes.free));
+    else
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
+    OSA_printf("Try to filling sdmmc by creating %d files, echo file size %d MB \n",
+               (int)settings.fill_file_count, (int)settings.fill_file_size_mb);
+    uint32_t i;
+    for (i = 0; i < settings.fill_file_count && !stop_flag; i++) {
+        OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
+        sdmmc_shell("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
+                    (int)i, settings.fill_file_size_mb * 8u);
+        if ((i + 1) % SDMMC_FREE_REPORT_EVERY == 0 && (err = sdmmc_print_free()) != 0)
+            OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
+        OSA_sleepMs(SDMMC_SETTLE_MS);
+    }
+    OSA_printf("Create total %d files \n", (int)i);
+    if ((err = sdmmc_print_free()) != 0)
+        OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
+    sdmmc_flush();
+    return 0;
+}
+
+/* ---- option parser, run and usage ---------------------------------------- */
+
+static const struct {
+    int option;
+    int (*run)(void);
+    const char *failure;
+} sdmmc_actions[] = {
+    {'i', sdmmc_info, "sdmmc check information faild!\n"},
+    {'s', sdmmc_test_speed, "sdmmc test speed faild!\n"},
+    {'r', sdmmc_repair, "sdmmc repair disk faild!\n"},
+    {'f', sdmmc_format, "sdmmc format disk faild!\n"},
+    {'F', sdmmc_filling_disk, "sdmmc filling disk faild!\n"},
+    {'m', sdmmc_mount, "sdmmc mount faild!\n"},
+};
+
+// Stores the value, cut to 32 bits like the setting, and says whether the
+// whole value lies in [1, max]: a value past 32 bits is not taken for the
+// small number its low bits happen to make.
+static bool sdmmc_parse_value(const char *text, uint32_t *value, unsigned long max)
+{
+    unsigned long parsed = strtoul(text, NULL, 0);
+    *value = (uint32_t)parsed;
+    return parsed >= 1 && parsed <= max;
+}
+
+static int sdmmc_usage(void);
+
+static int sdmmc_init_param(int argc, char **argv)
+{
+    int error = 0, index = 0, opt;
+    while (!error && (opt = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, &index)) != -1) {
+        bool acted = false;
+        for (const auto &action : sdmmc_actions) {
+            if (action.option != opt)
+                continue;
+            if (action.run() != 0)
+                OSA_ERROR("%s", action.failure);
+            acted = true;
+        }
+        if (acted)
+            continue;
+        switch (opt) {
+        case 'n':
+            if (!sdmmc_parse_value(optarg, &settings.fill_file_count, SDMMC_FILL_COUNT_MAX)) {
+                OSA_ERROR("filling file numbers must in [1-40960]!\n");
+                error = 1;
+            }
+            break;
+        case 'z':
+            if (!sdmmc_parse_value(optarg, &settings.fill_file_size_mb, SDMMC_FILL_SIZE_MAX)) {
+                OSA_ERROR("filling file size must in [1-1024]!\n");
+                error = 1;
+            }
+            break;
+        case '?':
+            OSA_ERROR("Unknow option\n");
+            error = 1;
+            break;
+        default: // 'M' was taken by the entry point; --init has nothing to do
+            break;
+        }
+    }
+    if (error) {
+        sdmmc_usage();
+        exit(-1);
+    }
+    return 0;
+}
+
+static int sdmmc_run(int argc, char **argv) { return sdmmc_init_param(argc, argv); }
+
+static int sdmmc_usage(void)
+{
+    module_print_usage(SDMMC_MODULE_ID, sdmmc_options, sdmmc_help, ARRAY_SIZE(sdmmc_help));
+    return 0;
+}
+
+static debug_module sdmmc_module = {"sdmmc", SDMMC_MODULE_ID, sdmmc_run, sdmmc_usage, NULL};
+
+MODULE_REGISTER(sdmmc_module)

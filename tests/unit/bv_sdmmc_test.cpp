@@ -1,0 +1,613 @@
+// sdmmc: detection and its retry, the commands each action runs and in what
+// order, fdisk's typed script, the size figures and the option parser. The
+// device nodes, statfs, the shell, fdisk's pipe and the cache release are
+// stand-ins (bv_sdmmc_test.cmake); the clock sleeps are recorded, not slept.
+#include "bv_sdmmc.cpp"
+
+#include "wraps.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+struct Fake {
+    // Card nodes present; from the sleep numbered `change_after` on, `later`.
+    std::set<std::string> nodes;
+    std::set<std::string> later;
+    size_t change_after = SIZE_MAX;
+    std::vector<std::string> probed;
+
+    // Shell statuses by command prefix; 0 for anything else.
+    std::vector<std::pair<std::string, int>> statuses;
+    bool popen_fails = false;
+    size_t fdisk_accepts = SIZE_MAX; // characters fdisk reads before it ends
+    std::vector<size_t> fdisk_writes;
+    bool pipe_ignored_while_feeding = true;
+
+    bool statfs_fails = false;
+    struct statfs64 st = {};
+    int statfs_calls = 0;
+    size_t stop_at_file = SIZE_MAX; // raises stop_flag while this file is made
+
+    // Everything that happened, sleeps included, in order.
+    std::vector<std::string> trace;
+    size_t sleeps_traced = 0;
+
+    void sync_sleeps()
+    {
+        for (; sleeps_traced < wraps.sleeps.size(); sleeps_traced++) {
+            const auto &ts = wraps.sleeps[sleeps_traced];
+            trace.push_back("sleep " + std::to_string(ts.tv_sec * 1000 + ts.tv_nsec / 1000000));
+        }
+    }
+    void note(const std::string &event)
+    {
+        sync_sleeps();
+        trace.push_back(event);
+    }
+    std::vector<std::string> events()
+    {
+        sync_sleeps();
+        return trace;
+    }
+};
+
+Fake fake;
+
+ssize_t fdisk_write(void *, const char *buf, size_t size)
+{
+    struct sigaction now;
+    sigaction(SIGPIPE, NULL, &now);
+    if (now.sa_handler != SIG_IGN)
+        fake.pipe_ignored_while_feeding = false;
+    fake.fdisk_writes.push_back(size);
+    if (fake.fdisk_accepts == 0) {
+        errno = EPIPE;
+        return -1;
+    }
+    fake.fdisk_accepts--;
+    fake.sync_sleeps();
+    if (fake.trace.empty() || fake.trace.back().rfind("fdisk< ", 0) != 0)
+        fake.trace.push_back("fdisk< ");
+    fake.trace.back().append(buf, size);
+    return (ssize_t)size;
+}
+
+} // namespace
+
+extern "C" {
+int __real_access(const char *path, int mode);
+
+int __wrap_access(const char *path, int mode)
+{
+    if (strncmp(path, "/dev/mmcblk", 11) != 0)
+        return __real_access(path, mode);
+    fake.probed.push_back(path);
+    const auto &nodes = wraps.sleeps.size() >= fake.change_after ? fake.later : fake.nodes;
+    if (nodes.count(path) != 0)
+        return 0;
+    errno = ENOENT;
+    return -1;
+}
+
+int __wrap_statfs64(const char *path, struct statfs64 *st)
+{
+    fake.statfs_calls++;
+    fake.note(std::string("statfs ") + path);
+    if (fake.statfs_fails) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    *st = fake.st;
+    return 0;
+}
+
+int __wrap_system(const char *command)
+{
+    std::string cmd = command;
+    fake.note("sh: " + cmd);
+    unsigned file = 0, count = 0;
+    if (sscanf(command, "dd if=/dev/zero of=/mnt/mmc/file%u  bs=128k count=%u", &file, &count) ==
+        2) {
+        // The card fills up as the files are made.
+        uint64_t used = (uint64_t)count * 128 * 1024 / (uint64_t)fake.st.f_bsize;
+        fake.st.f_bfree = fake.st.f_bfree > used ? fake.st.f_bfree - used : 0;
+        if (file == fake.stop_at_file)
+            stop_flag = 1;
+    }
+    for (const auto &s : fake.statuses)
+        if (cmd.rfind(s.first, 0) == 0)
+            return s.second;
+    return 0;
+}
+
+FILE *__wrap_popen(const char *command, const char *mode)
+{
+    fake.note(std::string("popen: ") + command + " (" + mode + ")");
+    if (fake.popen_fails)
+        return NULL;
+    cookie_io_functions_t io = {};
+    io.write = fdisk_write;
+    return fopencookie(NULL, "w", io);
+}
+
+int __wrap_pclose(FILE *stream)
+{
+    fclose(stream);
+    fake.note("pclose");
+    return 0;
+}
+
+int __wrap_bv_free_system_caches(void)
+{
+    fake.note("free caches");
+    return 0;
+}
+}
+
+namespace {
+
+const std::vector<std::string> FLUSH = {"free caches", "sleep 1000", "sh: sync", "sleep 1000"};
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::string lines_as_line(std::string text)
+{
+    return std::regex_replace(text, std::regex(R"(\|[0-9]+\): )"), "|LINE): ");
+}
+
+class Sdmmc : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wraps.reset();
+        wraps.really_sleep = false;
+        fake = Fake();
+        fake.st.f_bsize = 32768;
+        fake.st.f_blocks = 1000000;
+        fake.st.f_bfree = 500000;
+        stop_flag = 0;
+        sdmmc_dev = nullptr;
+        settings.fill_file_size_mb = 128;
+        settings.fill_file_count = 128;
+    }
+    void TearDown() override
+    {
+        wraps.reset();
+        stop_flag = 0;
+    }
+
+    void card(std::set<std::string> nodes) { fake.nodes = std::move(nodes); }
+    void card_changes_during_wait(std::set<std::string> later)
+    {
+        fake.later = std::move(later);
+        fake.change_after = 1;
+    }
+    void card_mounted(bool mounted)
+    {
+        fake.statuses.push_back({"df | grep mmcblk", mounted ? 0 : 256});
+    }
+
+    // Runs the parser as the entry point would: debug -M sdmmc ARGS...
+    int parse(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"debug", "-M", "sdmmc"});
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        optind = 0;
+        return sdmmc_init_param((int)args.size(), argv.data());
+    }
+
+    std::string out, err;
+    template <typename F> int capture(F f)
+    {
+        CaptureStdout();
+        CaptureStderr();
+        int result = f();
+        out = GetCapturedStdout();
+        err = lines_as_line(GetCapturedStderr());
+        return result;
+    }
+};
+
+/* ---- detection ----------------------------------------------------------- */
+
+TEST_F(Sdmmc, DetectionCountsTheNodesInOrder)
+{
+    EXPECT_EQ(sdmmc_detect(), 0);
+    EXPECT_EQ(sdmmc_dev, nullptr);
+    EXPECT_EQ(fake.probed, std::vector<std::string>({"/dev/mmcblk0", "/dev/mmcblk1",
+                                                     "/dev/mmcblk2", "/dev/mmcblk3"}));
+    for (const char *node : {"/dev/mmcblk0", "/dev/mmcblk1", "/dev/mmcblk2", "/dev/mmcblk3"}) {
+        fake.probed.clear();
+        card({node});
+        EXPECT_EQ(sdmmc_detect(), 1) << node;
+        EXPECT_STREQ(sdmmc_dev, node);
+        EXPECT_EQ(fake.probed.size(), 4u) << "every node is looked at";
+    }
+}
+
+TEST_F(Sdmmc, DetectionStopsAtTheSecondNode)
+{
+    card({"/dev/mmcblk0", "/dev/mmcblk2", "/dev/mmcblk3"});
+    EXPECT_EQ(sdmmc_detect(), -1);
+    EXPECT_EQ(fake.probed, std::vector<std::string>({"/dev/mmcblk0", "/dev/mmcblk1",
+                                                     "/dev/mmcblk2"}));
+    card({"/dev/mmcblk1", "/dev/mmcblk3"});
+    EXPECT_EQ(sdmmc_detect(), -1);
+}
+
+TEST_F(Sdmmc, InitWithOneCardIsSilentAndWithNoneSaysSo)
+{
+    card({"/dev/mmcblk1"});
+    EXPECT_EQ(capture(sdmmc_init), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+    EXPECT_STREQ(sdmmc_dev, "/dev/mmcblk1");
+
+    card({});
+    EXPECT_EQ(capture(sdmmc_init), -1);
+    EXPECT_EQ(out, "SD/mmc isn't inserted, please check again!\n");
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(wraps.sleeps.empty()) << "no retry without a second node";
+}
+
+TEST_F(Sdmmc, InitRetriesOnceAfterASecondWhenTwoNodesStay)
+{
+    card({"/dev/mmcblk0", "/dev/mmcblk1"});
+    EXPECT_EQ(capture(sdmmc_init), -1);
+    EXPECT_EQ(out, "SD/mmc has error, try to reinit!\n");
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_init|LINE): SD/mmc has error, reinit faild!\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"sleep 1000"}));
+    EXPECT_EQ(fake.probed.size(), 4u) << "two probes, each stopping at the second node";
+}
+
+TEST_F(Sdmmc, InitTakesTheCardLeftAfterTheWait)
+{
+    card({"/dev/mmcblk0", "/dev/mmcblk1"});
+    card_changes_during_wait({"/dev/mmcblk1"});
+    EXPECT_EQ(capture(sdmmc_init), 0);
+    EXPECT_EQ(out, "SD/mmc has error, try to reinit!\nSD/mmc inserted!\n");
+    EXPECT_EQ(err, "");
+    EXPECT_STREQ(sdmmc_dev, "/dev/mmcblk1") << "the second probe's node, not the first's";
+}
+
+TEST_F(Sdmmc, InitReportsAnUnknownErrorWhenBothNodesGo)
+{
+    card({"/dev/mmcblk2", "/dev/mmcblk3"});
+    card_changes_during_wait({});
+    EXPECT_EQ(capture(sdmmc_init), -1);
+    EXPECT_EQ(out,
+              "SD/mmc has error, try to reinit!\nSD/mmc isn't inserted, please check again!\n");
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_init|LINE): SD/mmc has unknow error!\n");
+}
+
+/* ---- mount, flush, format, repair ---------------------------------------- */
+
+TEST_F(Sdmmc, MountSkipsDetectionWhenACardIsMounted)
+{
+    card_mounted(true);
+    EXPECT_EQ(sdmmc_mount(), 0);
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1"}));
+    EXPECT_TRUE(fake.probed.empty());
+}
+
+TEST_F(Sdmmc, MountRunsMountAndReturnsItsStatusUnchanged)
+{
+    card_mounted(false);
+    card({"/dev/mmcblk2"});
+    fake.statuses.push_back({"mount ", 32 << 8});
+    EXPECT_EQ(sdmmc_mount(), 32 << 8);
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1",
+                                        "sh: mount -t vfat /dev/mmcblk2 /mnt/mmc -o async,umask=000"}));
+
+    fake = Fake();
+    card_mounted(false);
+    EXPECT_EQ(capture(sdmmc_mount), -1) << "no card";
+    EXPECT_EQ(out, "SD/mmc isn't inserted, please check again!\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1"}));
+}
+
+TEST_F(Sdmmc, FlushReleasesTheCachesThenSyncsBetweenPauses)
+{
+    sdmmc_flush();
+    EXPECT_EQ(fake.events(), FLUSH);
+}
+
+TEST_F(Sdmmc, FormatTypesTheScriptWithAPauseBeforeEachNewline)
+{
+    card({"/dev/mmcblk0"});
+    EXPECT_EQ(capture(sdmmc_format), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(fake.events(),
+              join({{"popen: fdisk /dev/mmcblk0 (w)", "fdisk< d1", "sleep 500", "fdisk< \nd2",
+                     "sleep 500", "fdisk< \nd3", "sleep 500", "fdisk< \nd4", "sleep 500",
+                     "fdisk< \n w", "sleep 500", "fdisk< \n", "pclose"},
+                    FLUSH,
+                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
+                    FLUSH}));
+    EXPECT_EQ(fake.fdisk_writes, std::vector<size_t>(strlen(SDMMC_FDISK_SCRIPT), 1))
+        << "one character per write, none kept back in a buffer";
+    EXPECT_TRUE(fake.pipe_ignored_while_feeding);
+    struct sigaction now;
+    sigaction(SIGPIPE, NULL, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << "SIGPIPE restored";
+}
+
+TEST_F(Sdmmc, FormatStopsTypingWhenFdiskEnds)
+{
+    card({"/dev/mmcblk3"});
+    fake.fdisk_accepts = 3;
+    fake.statuses.push_back({"time mkdosfs", 1 << 8});
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(out, "Sd/mmc format failed!\n");
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(fake.events(),
+              join({{"popen: fdisk /dev/mmcblk3 (w)", "fdisk< d1", "sleep 500", "fdisk< \n",
+                     "pclose"},
+                    FLUSH,
+                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
+}
+
+TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
+{
+    card({"/dev/mmcblk1"});
+    fake.popen_fails = true;
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(out, "fdisk /dev/mmcblk1 failed!\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"popen: fdisk /dev/mmcblk1 (w)"}));
+    struct sigaction now;
+    sigaction(SIGPIPE, NULL, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+
+    card({});
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(out, "SD/mmc isn't inserted, please check again!\n");
+}
+
+TEST_F(Sdmmc, RepairReportsDosfsckStatus)
+{
+    card({"/dev/mmcblk0"});
+    EXPECT_EQ(capture(sdmmc_repair), 0);
+    EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: time dosfsck -a -v -V /dev/mmcblk0"}));
+
+    fake.statuses.push_back({"time dosfsck", 1 << 8});
+    EXPECT_EQ(capture(sdmmc_repair), -1);
+    EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+}
+
+/* ---- information, speed test, fill --------------------------------------- */
+
+TEST_F(Sdmmc, InformationPrintsTheSizesInBinaryUnits)
+{
+    card_mounted(true);
+    EXPECT_EQ(capture(sdmmc_info), 0);
+    EXPECT_EQ(out, "Block = 32 KB \n"
+                   "Total = 32768000000 B = 32000000 KB = 31250 MB = 30.52 GB\n"
+                   "Free = 16000000 KB = 15625 MB = 15.26 GB\n"
+                   "Use = 16000000 KB = 15625 MB = 15.26 GB\n");
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Sdmmc, InformationUsesAllFreeBlocksAndSixtyFourBitSizes)
+{
+    card_mounted(true);
+    fake.st.f_bsize = 4096;
+    fake.st.f_blocks = 0x100000000ull; // 16 TiB: past 32 bits in blocks and bytes
+    fake.st.f_bfree = 0x80000000ull;
+    fake.st.f_bavail = 0; // kept for the superuser: still free
+    EXPECT_EQ(capture(sdmmc_info), 0);
+    EXPECT_EQ(out, "Block = 4 KB \n"
+                   "Total = 17592186044416 B = 17179869184 KB = 16777216 MB = 16384.00 GB\n"
+                   "Free = 8589934592 KB = 8388608 MB = 8192.00 GB\n"
+                   "Use = 8589934592 KB = 8388608 MB = 8192.00 GB\n");
+}
+
+TEST_F(Sdmmc, InformationPrintsNoFiguresWhenStatfsFails)
+{
+    card_mounted(true);
+    fake.statfs_fails = true;
+    EXPECT_EQ(capture([&] { return parse({"-i"}); }), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_info|LINE): statfs64 /mnt/mmc failed: Transport "
+                   "endpoint is not connected\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc check information faild!\n");
+}
+
+TEST_F(Sdmmc, SpeedTestWritesFlushesReadsAndRemoves)
+{
+    card_mounted(true);
+    EXPECT_EQ(capture(sdmmc_test_speed), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(fake.events(),
+              join({{"sh: df | grep mmcblk > /dev/null 2>&1",
+                     "sh: time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k "},
+                    FLUSH,
+                    {"sh: time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ",
+                     "sleep 1000", "sh: rm -rf /mnt/mmc/empty.file"}}));
+}
+
+TEST_F(Sdmmc, ActionsThatNeedTheCardReportAFailedMount)
+{
+    card_mounted(false);
+    EXPECT_EQ(capture([&] { return parse({"-i", "-s", "-F", "-m", "-r", "-f"}); }), 0);
+    const std::string absent = "SD/mmc isn't inserted, please check again!\n";
+    EXPECT_EQ(out, absent + absent + absent + absent + absent + absent);
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_info|LINE): sdmmc mount failed!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc check information faild!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_test_speed|LINE): sdmmc mount failed!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc test speed faild!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_filling_disk|LINE): sdmmc mount failed!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc filling disk faild!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc mount faild!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc repair disk faild!\n"
+                   " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc format disk faild!\n");
+    for (const auto &e : fake.events())
+        EXPECT_EQ(e, "sh: df | grep mmcblk > /dev/null 2>&1") << "nothing but the mount checks";
+}
+
+TEST_F(Sdmmc, FillMakesTheFilesWithAPauseAfterEach)
+{
+    card_mounted(true);
+    EXPECT_EQ(capture([&] { return parse({"-z", "2", "-n", "3", "-F"}); }), 0);
+    EXPECT_EQ(out, "All size = 31250 MB, free size = 15625 MB \n"
+                   "Try to filling sdmmc by creating 3 files, echo file size 2 MB \n"
+                   "Create /mnt/mmc/file0 \n"
+                   "Create /mnt/mmc/file1 \n"
+                   "Create /mnt/mmc/file2 \n"
+                   "Create total 3 files \n"
+                   "Free size = 15619 MB \n");
+    EXPECT_EQ(err, "");
+    std::vector<std::string> want = {"sh: df | grep mmcblk > /dev/null 2>&1", "statfs /mnt/mmc"};
+    for (int i = 0; i < 3; i++) {
+        want.push_back("sh: dd if=/dev/zero of=/mnt/mmc/file" + std::to_string(i) +
+                       "  bs=128k count=16 > /dev/null 2>&1");
+        want.push_back("sleep 1000");
+    }
+    want.push_back("statfs /mnt/mmc");
+    EXPECT_EQ(fake.events(), join({want, FLUSH}));
+}
+
+TEST_F(Sdmmc, FillReportsTheFreeSizeEveryThirtyTwoFiles)
+{
+    card_mounted(true);
+    settings.fill_file_size_mb = 1;
+    settings.fill_file_count = 64;
+    EXPECT_EQ(capture(sdmmc_filling_disk), 0);
+    std::string want = "All size = 31250 MB, free size = 15625 MB \n"
+                       "Try to filling sdmmc by creating 64 files, echo file size 1 MB \n";
+    for (int i = 0; i < 64; i++) {
+        want += "Create /mnt/mmc/file" + std::to_string(i) + " \n";
+        if (i == 31)
+            want += "Free size = 15593 MB \n";
+    }
+    want += "Free size = 15561 MB \nCreate total 64 files \nFree size = 15561 MB \n";
+    EXPECT_EQ(out, want);
+    EXPECT_EQ(fake.statfs_calls, 4);
+}
+
+TEST_F(Sdmmc, FillEndsAfterThePauseOnceStopped)
+{
+    card_mounted(true);
+    settings.fill_file_size_mb = 1;
+    settings.fill_file_count = 40;
+    fake.stop_at_file = 5;
+    EXPECT_EQ(capture(sdmmc_filling_disk), 0);
+    EXPECT_NE(out.find("Create /mnt/mmc/file5 \nCreate total 6 files \nFree size = "),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("file6"), std::string::npos);
+    auto events = fake.events();
+    auto dd5 = std::find(events.begin(), events.end(),
+                         "sh: dd if=/dev/zero of=/mnt/mmc/file5  bs=128k count=8 > /dev/null 2>&1");
+    ASSERT_NE(dd5, events.end());
+    EXPECT_EQ(*(dd5 + 1), "sleep 1000") << "the current file's pause still runs";
+    EXPECT_EQ(*(dd5 + 2), "statfs /mnt/mmc");
+}
+
+TEST_F(Sdmmc, FillGoesOnWithoutFiguresWhenStatfsFails)
+{
+    card_mounted(true);
+    fake.statfs_fails = true;
+    settings.fill_file_size_mb = 1;
+    settings.fill_file_count = 32;
+    EXPECT_EQ(capture(sdmmc_filling_disk), 0);
+    EXPECT_EQ(out.find("size = "), std::string::npos) << "no figure from an unread record";
+    EXPECT_NE(out.find("Create /mnt/mmc/file31 \nCreate total 32 files \n"), std::string::npos);
+    const std::string report = " ERROR  (bv_sdmmc|sdmmc_filling_disk|LINE): statfs64 /mnt/mmc "
+                               "failed: Transport endpoint is not connected\n";
+    EXPECT_EQ(err, report + report + report);
+}
+
+/* ---- option parser ------------------------------------------------------- */
+
+TEST_F(Sdmmc, OptionsActInCommandLineOrder)
+{
+    card_mounted(true);
+    EXPECT_EQ(capture([&] { return parse({"-z", "1", "-F", "-n", "2"}); }), 0);
+    EXPECT_NE(out.find("creating 128 files, echo file size 1 MB"), std::string::npos)
+        << "-n after -F comes too late";
+    EXPECT_EQ(settings.fill_file_count, 2u);
+
+    fake = Fake();
+    fake.st.f_bsize = 4096;
+    EXPECT_EQ(capture([&] { return parse({"--filenum", "0x2", "--filesize=1024", "--filling"}); }),
+              0);
+    auto events = fake.events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string &e) { return e.find("count=8192 ") != e.npos; }),
+              2);
+}
+
+TEST_F(Sdmmc, BoundsAndNumberForms)
+{
+    EXPECT_EQ(parse({"-n", "40960", "-z", "1024"}), 0);
+    EXPECT_EQ(settings.fill_file_count, 40960u);
+    EXPECT_EQ(settings.fill_file_size_mb, 1024u);
+    EXPECT_EQ(parse({"-n", "1", "-z", "1"}), 0);
+    EXPECT_EQ(parse({"-n", "0x10", "-z", "010"}), 0);
+    EXPECT_EQ(settings.fill_file_count, 16u);
+    EXPECT_EQ(settings.fill_file_size_mb, 8u);
+    EXPECT_EQ(capture([&] { return parse({"--init", "-M", "x"}); }), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(fake.events().empty());
+}
+
+using SdmmcDeath = Sdmmc;
+
+TEST_F(SdmmcDeath, RejectionsPrintTheUsageAndExitWith255)
+{
+    const char *count = "filling file numbers must in \\[1-40960\\]!";
+    const char *size = "filling file size must in \\[1-1024\\]!";
+    const struct {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"-n", "0"}, count},          {{"-n", "40961"}, count},
+        {{"-n", "4294967297"}, count}, {{"-n", "-1"}, count},
+        {{"-n", "many"}, count},       {{"-z", "0"}, size},
+        {{"-z", "1025"}, size},        {{"-z", "4294967297"}, size},
+        {{"-z", "4096"}, size},        {{"-x"}, "invalid option -- 'x'\n.*Unknow option"},
+        {{"--bogus"}, "unrecognized option '--bogus'\n.*Unknow option"},
+        {{"-n"}, "requires an argument -- 'n'\n.*Unknow option"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EXIT(parse(c.args), testing::ExitedWithCode(255), c.message) << c.args[0];
+}
+
+TEST_F(SdmmcDeath, ParsingStopsAtTheFirstBadOption)
+{
+    card_mounted(true);
+    fake.statfs_fails = true; // an -i that ran would report on standard error
+    EXPECT_EXIT(
+        {
+            parse({"-m", "-n", "0", "-i"});
+            abort();
+        },
+        testing::ExitedWithCode(255),
+        "^ ERROR  \\(bv_sdmmc\\|sdmmc_init_param\\|[0-9]+\\): filling file numbers must in "
+        "\\[1-40960\\]!\n$");
+}
+
+} // namespace
