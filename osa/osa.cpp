@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,11 +146,38 @@ int OSA_printfUnlocked(const char *fmt, ...)
 
 /* ---- shell --------------------------------------------------------------- */
 
+// Like system(), except that the tool's own signal handling stays in effect
+// while the child runs: system() ignores SIGINT and SIGQUIT meanwhile, so an
+// interrupt sent to the tool during a long command (a dd of a fill) would be
+// lost and the loop around it would go on. The child starts with the default
+// dispositions, as under system().
 int OSA_system(const char *command)
 {
     fflush(stdout);
     fflush(stderr);
-    return system(command);
+    if (command == NULL)
+        return system(NULL);
+
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    pid_t pid = fork();
+    if (pid == 0) {
+        static const int handled[] = {SIGINT, SIGQUIT, SIGTERM};
+        for (int sig : handled)
+            signal(sig, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &old, NULL);
+        execl("/bin/sh", "sh", "-c", command, (char *)NULL);
+        _exit(127);
+    }
+    sigprocmask(SIG_SETMASK, &old, NULL);
+    if (pid < 0)
+        return -1;
+    int status;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return status;
 }
 
 FILE *OSA_popen(const char *command, const char *mode)

@@ -29,6 +29,15 @@ static int fail_run(int, char **)
     return -1;
 }
 
+// shell: a child process running while the tool gets a signal.
+static int shell_run(int, char **)
+{
+    OSA_printf("shell: running\n");
+    int status = OSA_system("echo child started; sleep 1; echo child done");
+    OSA_printf("shell: status %d, stop_flag %d\n", status, (int)stop_flag);
+    return 0;
+}
+
 static int quiet_run(int, char **) { return 0; }
 
 static int fail_release(void) { return OSA_printf("fail: release\n"); }
@@ -69,6 +78,7 @@ static debug_module echo_module = {"echo", 1, echo_run, plain_usage, NULL};
 static debug_module rel_module = {"rel", 3, quiet_run, plain_usage, rel_release};
 static debug_module loop_module = {"loop", 5, loop_run, plain_usage, NULL};
 static debug_module fail_module = {"fail", 6, fail_run, plain_usage, fail_release};
+static debug_module shell_module = {"shell", 6, shell_run, plain_usage, NULL};
 static debug_module twin_module = {"twin", 7, quiet_run, plain_usage, NULL};
 // Same name but for letter case: refused, twin stays.
 static debug_module twin_upper_module = {"TWIN", 8, quiet_run, plain_usage, NULL};
@@ -78,6 +88,7 @@ MODULE_REGISTER(echo_module)
 MODULE_REGISTER(rel_module)
 MODULE_REGISTER(loop_module)
 MODULE_REGISTER(fail_module)
+MODULE_REGISTER(shell_module)
 MODULE_REGISTER(twin_module)
 MODULE_REGISTER(twin_upper_module)
 MODULE_REGISTER(opts_module)
