@@ -2,7 +2,7 @@
 # point's statfs, the shell and fdisk's pipe, and the cache release: nothing
 # reaches a card, the shell or the kernel's caches.
 target_link_options(${name} PRIVATE
-  -Wl,--wrap=access -Wl,--wrap=statfs64 -Wl,--wrap=system -Wl,--wrap=popen
+  -Wl,--wrap=access -Wl,--wrap=statfs64 -Wl,--wrap=OSA_system -Wl,--wrap=popen
   -Wl,--wrap=pclose -Wl,--wrap=bv_free_system_caches)
 
 # The simulated board's mount loads libpreload_fatstatfs.so into fusefat, a

@@ -112,7 +112,7 @@ int __wrap_statfs64(const char *path, struct statfs64 *st)
     return 0;
 }
 
-int __wrap_system(const char *command)
+int __wrap_OSA_system(const char *command)
 {
     std::string cmd = command;
     fake.note("sh: " + cmd);
