@@ -23,6 +23,8 @@
 #                                 machine's build run through an emulator
 #   skip_case "what" "why"        a case that cannot run here, reported as
 #                                 SKIP with its reason
+#   LD_PRELOAD=$(preload NAME)    tests/support/preload_NAME.cpp, for the
+#                                 tool and for the host programs around it
 #
 # UPDATE_GOLDEN=1 writes the NAME files from what the tool printed: read
 # every such file before committing it.
@@ -188,6 +190,13 @@ emulated() {
     tool=$(readelf -h "$BUILD_DIR/debug" 2>/dev/null | sed -n 's/^ *Machine: *//p')
     host=$(readelf -h /bin/sh | sed -n 's/^ *Machine: *//p')
     [ -n "$tool" ] && [ "$tool" != "$host" ]
+}
+
+# The loader expands $LIB to its own machine's library directory, so that
+# under emulation the tool gets the board's build of the library and the
+# host programs it runs (or that run beside it) get the build machine's.
+preload() {
+    printf '%s/tests/$LIB/libpreload_%s.so' "$BUILD_DIR" "$1"
 }
 
 skip_case() {
