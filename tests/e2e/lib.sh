@@ -19,6 +19,12 @@
 #   restart                       board down and up (after changing what is
 #                                 read at start: devices, root/proc)
 #   end                           board down; removed when the case passed
+#   emulated                      true when the tool under test is another
+#                                 machine's build run through an emulator
+#   skip_case "what" "why"        a case that cannot run here, reported as
+#                                 SKIP with its reason
+#   LD_PRELOAD=$(preload NAME)    tests/support/preload_NAME.cpp, for the
+#                                 tool and for the host programs around it
 #
 # UPDATE_GOLDEN=1 writes the NAME files from what the tool printed: read
 # every such file before committing it.
@@ -32,6 +38,7 @@ expected=$SOURCE_DIR/tests/e2e/expected/$suite
 boards=$BUILD_DIR/e2e/$suite
 passed=0
 failed=0
+skipped=0
 case_name=""
 case_failed=0
 BOARD=""
@@ -172,7 +179,36 @@ end() {
     fi
 }
 
+# The tests of a cross build run through qemu-user (set by tests/CMakeLists.txt;
+# for a suite run by hand, the tool's machine is compared with this one's).
+emulated() {
+    if [ -n "${DEBUG_EMULATED:-}" ]; then
+        [ "$DEBUG_EMULATED" = 1 ]
+        return
+    fi
+    local tool host
+    tool=$(readelf -h "$BUILD_DIR/debug" 2>/dev/null | sed -n 's/^ *Machine: *//p')
+    host=$(readelf -h /bin/sh | sed -n 's/^ *Machine: *//p')
+    [ -n "$tool" ] && [ "$tool" != "$host" ]
+}
+
+# The loader expands $LIB to its own machine's library directory, so that
+# under emulation the tool gets the board's build of the library and the
+# host programs it runs (or that run beside it) get the build machine's.
+preload() {
+    printf '%s/tests/$LIB/libpreload_%s.so' "$BUILD_DIR" "$1"
+}
+
+skip_case() {
+    skipped=$((skipped + 1))
+    echo "SKIP $suite: $1 ($2)"
+}
+
 summary() {
-    echo "$suite: $passed passed, $failed failed"
+    if [ "$skipped" -gt 0 ]; then
+        echo "$suite: $passed passed, $failed failed, $skipped skipped"
+    else
+        echo "$suite: $passed passed, $failed failed"
+    fi
     [ "$failed" = 0 ]
 }
