@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Harness of the package tests: cases that pass or fail, with the reason.
 #   begin "what the case shows"; check CMD...; expect_same WANT ACTUAL; end
 #   summary                      "N passed, N failed"; fails when any failed
