@@ -62,7 +62,30 @@ function page_lines(head,    i, k, found, on) {
                 break
             found = found (k ? " " : "") k
             k++
-        } else if (page[i] == head) {
+        } else if (trim(page[i]) == head) {
+            on = 1
+        }
+    }
+    return found
+}
+
+function trim(s) {
+    sub(/^[ \t]+/, "", s)
+    return s
+}
+
+function page_numbers(head,    i, found, on, line) {
+    found = ""
+    on = 0
+    for (i = 1; i <= npage; i++) {
+        line = trim(page[i])
+        if (on) {
+            if (line !~ /^\[[0-9]+\]/)
+                break
+            sub(/^\[/, "", line)
+            sub(/\].*/, "", line)
+            found = found (found == "" ? "" : " ") line
+        } else if (index(line, head) == 1) {
             on = 1
         }
     }
@@ -76,6 +99,8 @@ function values_of(rule, arg, text) {
         return numbered(text)
     if (rule == "page-lines")
         return page_lines(arg)
+    if (rule == "page-numbers")
+        return page_numbers(arg)
     print "help2comp: unknown rule " rule > "/dev/stderr"
     exit 1
 }
