@@ -16,8 +16,10 @@
 //     ap<TAB>BSSID<TAB>FREQ<TAB>LEVEL<TAB>FLAGS<TAB>SSID
 //
 // make the BSS table that "BSS FIRST" and "BSS NEXT-<id>" walk (ids 10, 13,
-// 16, ...). ATTACH and DETACH are answered "OK"; a request no rule matches
-// gets "UNKNOWN COMMAND". Every request is appended to LOG, one a line.
+// 16, ...). A rule whose PREFIX is "*" answers what nothing else does (an
+// "@silent" one silences everything); ATTACH and DETACH are answered "OK"
+// and other requests "UNKNOWN COMMAND". Every request is appended to LOG,
+// one a line.
 // Ends after ten minutes at the latest.
 #include <errno.h>
 #include <stdio.h>
@@ -121,32 +123,47 @@ std::string bss_after(long id)
     return "";
 }
 
-// The answer to REQUEST; false: none is sent.
+// The rule for REQUEST: the first whose prefix begins it, else "*"; NULL
+// when neither.
+const rule *rule_for(const std::string &request)
+{
+    const rule *wildcard = NULL;
+    for (const rule &r : rules) {
+        if (r.prefix == "*") {
+            if (wildcard == NULL)
+                wildcard = &r;
+        } else if (request.compare(0, r.prefix.size(), r.prefix) == 0) {
+            return &r;
+        }
+    }
+    return wildcard;
+}
+
+// The answer of rule R; false: none is sent.
+bool rule_answer(const rule &r, std::string *out, std::string *event)
+{
+    *event = r.event;
+    if (r.answer == "@silent")
+        return false;
+    if (r.answer.compare(0, 5, "@big ") == 0)
+        *out = std::string((size_t)atol(r.answer.c_str() + 5), 'x');
+    else
+        *out = unescape(r.answer);
+    return true;
+}
+
+// The answer to REQUEST; false: none is sent. A rule for it comes first, a
+// silent "*" silences everything, then the BSS table, ATTACH and DETACH,
+// then "*".
 bool answer(const std::string &request, const sockaddr_un &from, std::string *out,
             std::string *event)
 {
     event->clear();
-    if (request == "ATTACH") {
+    if (request == "ATTACH")
         attached.push_back(from);
-        *out = "OK\n";
-        return true;
-    }
-    if (request == "DETACH") {
-        *out = "OK\n";
-        return true;
-    }
-    for (const rule &r : rules) {
-        if (r.prefix != "*" && request.compare(0, r.prefix.size(), r.prefix) != 0)
-            continue;
-        *event = r.event;
-        if (r.answer == "@silent")
-            return false;
-        if (r.answer.compare(0, 5, "@big ") == 0)
-            *out = std::string((size_t)atol(r.answer.c_str() + 5), 'x');
-        else
-            *out = unescape(r.answer);
-        return true;
-    }
+    const rule *r = rule_for(request);
+    if (r != NULL && (r->prefix != "*" || r->answer == "@silent"))
+        return rule_answer(*r, out, event);
     if (request.compare(0, 10, "BSS FIRST ") == 0) {
         *out = bss_after(-1);
         return true;
@@ -155,6 +172,12 @@ bool answer(const std::string &request, const sockaddr_un &from, std::string *ou
         *out = bss_after(atol(request.c_str() + 9));
         return true;
     }
+    if (request == "ATTACH" || request == "DETACH") {
+        *out = "OK\n";
+        return true;
+    }
+    if (r != NULL)
+        return rule_answer(*r, out, event);
     *out = "UNKNOWN COMMAND\n";
     return true;
 }
