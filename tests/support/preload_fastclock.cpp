@@ -8,7 +8,8 @@
 #include <stdlib.h>
 #include <time.h>
 
-namespace {
+namespace
+{
 
 long factor()
 {

@@ -33,7 +33,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const unsigned int LIFETIME_S = 600;
 const int FIRST_BSS_ID = 10;
