@@ -154,6 +154,11 @@ TEST_F(Wifi, NumbersAreCutToTheirFieldAndTextsToTheirSize)
     EXPECT_EQ(wifi_conf.channel, 14u);
     EXPECT_EQ(strlen(wifi_conf.ssid), 127u);
     EXPECT_EQ(config_requested, 0);
+    parse({"-c", "7"});
+    EXPECT_EQ(wifi_conf.channel, 7u);
+    wifi_conf.channel = 2442;
+    parse({"--channel", "7"});
+    EXPECT_EQ(wifi_conf.channel, 7u);
 
     // --pincode writes ten bytes at most: the bytes after them keep their zeros.
     memset(wifi_conf.pincode, 0, sizeof wifi_conf.pincode);
@@ -270,7 +275,7 @@ TEST_F(Wifi, WpsTypes)
     EXPECT_EQ(calls.configs[0].wps_type, 1);
 
     SetUp();
-    run({"-e", "0", "--wps", "2"});
+    run({"--wps", "2"});
     ASSERT_EQ(calls.configs.size(), 1u);
     EXPECT_EQ(calls.configs[0].encryption, 8u);
     EXPECT_EQ(calls.configs[0].wps_type, 2);
