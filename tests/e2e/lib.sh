@@ -25,6 +25,12 @@
 #                                 SKIP with its reason
 #   LD_PRELOAD=$(preload NAME)    tests/support/preload_NAME.cpp, for the
 #                                 tool and for the host programs around it
+#   with_sysfs [FILE] [<<'EOF']   the board's sysfs description (FILE, or
+#                                 standard input; $CAMERA_SYSFS is the
+#                                 camera's), then a restart: /sys/class/gpio
+#                                 and /sys/class/pwm are the emulator's
+#   expect_writes - <<'EOF'       its write log since the last
+#                                 expect_writes, without the times
 #
 # UPDATE_GOLDEN=1 writes the NAME files from what the tool printed: read
 # every such file before committing it.
@@ -202,6 +208,30 @@ preload() {
 skip_case() {
     skipped=$((skipped + 1))
     echo "SKIP $suite: $1 ($2)"
+}
+
+# ---- the board's sysfs emulator (simboard/sysfs/) ----
+CAMERA_SYSFS=$SOURCE_DIR/simboard/sysfs/camera.sysfs
+sysfs_seen=0
+
+with_sysfs() {
+    if [ $# -gt 0 ]; then cp "$1" "$BOARD/sysfs"; else cat >"$BOARD/sysfs"; fi
+    restart
+    sysfs_seen=0
+}
+
+# The writes logged since the last call (a restart starts a new log).
+sysfs_new_writes() {
+    local total
+    total=$(wc -l <"$BOARD/sysfs.log")
+    [ "$total" -ge "$sysfs_seen" ] || sysfs_seen=0
+    tail -n +$((sysfs_seen + 1)) "$BOARD/sysfs.log" | cut -d' ' -f2-
+    sysfs_seen=$total
+}
+
+expect_writes() {
+    sysfs_new_writes >"$BOARD/writes"
+    compare writes "$BOARD/writes" "$1"
 }
 
 summary() {
