@@ -2,17 +2,18 @@
 # Sets up, builds and runs every test: the normal build, then the same tests
 # on an AddressSanitizer + UndefinedBehaviorSanitizer build, then on the
 # board's own AArch64 build under emulation (qemu-user), and prints the size
-# report of both targets.
-#   scripts/test.sh [native|asan|aarch64]...   (default: all three)
+# report of both targets; then builds, lints and tests the Debian packages
+# (scripts/package.sh).
+#   scripts/test.sh [native|asan|aarch64|package]...   (default: all four)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native asan aarch64)
+[ ${#stages[@]} -gt 0 ] || stages=(native asan aarch64 package)
 for stage in "${stages[@]}"; do
     case $stage in
-    native | asan | aarch64) ;;
-    *) echo "test: unknown stage $stage (native, asan, aarch64)" >&2; exit 2 ;;
+    native | asan | aarch64 | package) ;;
+    *) echo "test: unknown stage $stage (native, asan, aarch64, package)" >&2; exit 2 ;;
     esac
 done
 bash scripts/setup.sh
@@ -45,6 +46,9 @@ for stage in "${stages[@]}"; do
         run_suite build-aarch64 -DDEBUG_STATIC=ON \
             -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/aarch64-linux-gnu.cmake"
         sized+=(build-aarch64)
+        ;;
+    package)
+        bash scripts/package.sh
         ;;
     esac
 done
