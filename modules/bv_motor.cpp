@@ -48,10 +48,12 @@ static uint64_t motor_number(const char *text)
     return strtoull(text, NULL, 0);
 }
 
-// Moves the P-iris to the duty and waits until it is at rest there; a
-// signal ends the wait (the library stops the P-iris at its close).
+// Moves the P-iris to the duty and waits until it is at rest there. A
+// signal ends the wait, and the library stops the P-iris at its close.
 static void motor_set_piris(uint32_t duty)
 {
+    if (stop_flag)
+        return;
     STEPPER_set_piris_duty(duty);
     do
         OSA_sleepMs(MOTOR_POLL_MS);
