@@ -113,18 +113,22 @@ uint32_t line_of(const motor *m, int phase)
     return *lines[phase];
 }
 
-// Writes the lines whose level differs from the pattern's. 0, or the
-// number of the line that failed (reported by the GPIO library).
+// Writes the lines whose level differs from the pattern's, those that go
+// off before those that go on, so that no coil is ever driven both ways at
+// once. 0, or the number of the line that failed (reported by the GPIO
+// library).
 int set_phases(motor *m, const uint8_t pattern[PHASES], uint32_t *failed)
 {
-    for (int i = 0; i < PHASES; i++) {
-        if (m->level[i] == pattern[i])
-            continue;
-        if (gpio_write(line_of(m, i), pattern[i]) != 0) {
-            *failed = line_of(m, i);
-            return -1;
+    for (int level = 0; level <= 1; level++) {
+        for (int i = 0; i < PHASES; i++) {
+            if (pattern[i] != level || m->level[i] == level)
+                continue;
+            if (gpio_write(line_of(m, i), (uint32_t)level) != 0) {
+                *failed = line_of(m, i);
+                return -1;
+            }
+            m->level[i] = (int8_t)level;
         }
-        m->level[i] = (int8_t)pattern[i];
     }
     return 0;
 }
@@ -453,9 +457,12 @@ extern "C" int STEPPER_run(const stepper_request *req)
                    (unsigned long long)req->steps, (long long)m->travel);
         break;
     }
+    // No steps asked, no move: an unknown position is homed at the first
+    // move that is asked.
+    bool asked = req->steps != 0 || req->dir == STEPPER_GOTO;
     if (req->dir == STEPPER_HOME)
         begin_homing(m);
-    else if (target != m->pos || !m->known || m->moving)
+    else if (asked && (target != m->pos || !m->known || m->moving))
         begin_move(m, target);
 
     int signo = 0;
