@@ -370,18 +370,25 @@ void stop_signals(sigset_t *set)
     }
 }
 
-// Steps every moving motor at the step rate until m is at rest. The stop
-// signals are held back meanwhile and looked for after each wait, so that
-// one arriving at any moment stops the motors after the step under way,
-// with their phases off and their positions saved. Sets *signo to the one
-// that stopped them.
-int drive(motor *m, int *signo)
+// Steps every moving motor at the step rate until m is at rest, looking
+// for a stop signal of the set (blocked by the caller) before each step:
+// one that arrived at any moment since the move began stops the motors
+// after the step under way, with their phases off and their positions
+// saved. Sets *signo to that signal.
+int drive(motor *m, const sigset_t *set, int *signo)
 {
-    sigset_t set, old;
-    stop_signals(&set);
-    pthread_sigmask(SIG_BLOCK, &set, &old);
     int result = 0;
     while (m->moving) {
+        struct timespec zero = {0, 0};
+        int sig = *signo == 0 ? sigtimedwait(set, NULL, &zero) : -1;
+        if (sig > 0) {
+            *signo = sig;
+            if (m->pos != m->target || m->homing) // not when only settling
+                result = STEPPER_STOPPED;
+            for (motor &x : motors)
+                if (x.moving)
+                    stop_move(&x);
+        }
         long long now = now_ns();
         for (motor &x : motors)
             if (service(&x, now) != 0 && &x == m)
@@ -393,17 +400,7 @@ int drive(motor *m, int *signo)
             if (x.moving && x.next_ns < due)
                 due = x.next_ns;
         wait_until(due);
-        struct timespec zero = {0, 0};
-        int sig = *signo == 0 ? sigtimedwait(&set, NULL, &zero) : -1;
-        if (sig > 0) {
-            *signo = sig;
-            result = STEPPER_STOPPED;
-            for (motor &x : motors)
-                if (x.moving)
-                    stop_move(&x);
-        }
     }
-    pthread_sigmask(SIG_SETMASK, &old, NULL);
     return result;
 }
 
@@ -415,6 +412,41 @@ motor *motor_of(uint32_t type)
 int64_t clamp(int64_t pos, int64_t travel)
 {
     return pos < 0 ? 0 : pos > travel ? travel : pos;
+}
+
+// Where the request takes the motor from position from. A move spans the
+// travel at most and never leaves it.
+int64_t target_of(const motor *m, const stepper_request *req, int64_t from)
+{
+    int64_t span = req->steps > (uint64_t)m->travel ? m->travel : (int64_t)req->steps;
+    switch (req->dir) {
+    case STEPPER_FORWARD:
+        return clamp(from + span, m->travel);
+    case STEPPER_BACK:
+        return clamp(from - span, m->travel);
+    case STEPPER_GOTO:
+        if (req->steps > (uint64_t)m->travel)
+            report("%s: position %llu is past its travel: going to %lld", m->name,
+                   (unsigned long long)req->steps, (long long)m->travel);
+        return span;
+    default: // home
+        return 0;
+    }
+}
+
+// Says how a run that did not go as asked ended.
+void report_run(const motor *m, const stepper_request *req, int result, int signo, uint64_t planned)
+{
+    uint64_t ran = (uint64_t)(m->pos > m->start ? m->pos - m->start : m->start - m->pos);
+    if (result == STEPPER_STOPPED && !m->known)
+        report("%s: stopped by signal %d while homing: position unknown", m->name, signo);
+    else if (result == STEPPER_STOPPED)
+        report("%s: stopped by signal %d after %llu of %llu steps, at %lld", m->name, signo,
+               (unsigned long long)ran, (unsigned long long)planned, (long long)m->pos);
+    else if (result == 0 && req->dir <= STEPPER_BACK && ran < req->steps)
+        report("%s: ran %llu of %llu steps %s, to the end of its travel (%lld)", m->name,
+               (unsigned long long)ran, (unsigned long long)req->steps,
+               req->dir == STEPPER_FORWARD ? "forward" : "back", (long long)m->pos);
 }
 
 } // namespace
@@ -435,30 +467,18 @@ extern "C" int STEPPER_run(const stepper_request *req)
                m->name, req->dir);
         return -1;
     }
+    // From here on a stop signal waits for drive() to see it.
+    sigset_t set, old;
+    stop_signals(&set);
+    pthread_sigmask(SIG_BLOCK, &set, &old);
     open_library();
     if (!m->moving)
         m->start = m->pos;
-    // A move spans the travel at most; relative moves count from the
-    // position, or from the end stop when the motor must be homed first.
-    int64_t span = req->steps > (uint64_t)m->travel ? m->travel : (int64_t)req->steps;
+    // Relative moves count from the position, or from the end stop when the
+    // motor is to be homed first. No steps asked, no move: an unknown
+    // position is homed at the first move that is asked.
     int64_t from = m->known && !m->homing ? m->pos : 0;
-    int64_t target = from;
-    switch (req->dir) {
-    case STEPPER_FORWARD:
-        target = clamp(from + span, m->travel);
-        break;
-    case STEPPER_BACK:
-        target = clamp(from - span, m->travel);
-        break;
-    case STEPPER_GOTO:
-        target = span;
-        if (req->steps > (uint64_t)m->travel)
-            report("%s: position %llu is past its travel: going to %lld", m->name,
-                   (unsigned long long)req->steps, (long long)m->travel);
-        break;
-    }
-    // No steps asked, no move: an unknown position is homed at the first
-    // move that is asked.
+    int64_t target = target_of(m, req, from);
     bool asked = req->steps != 0 || req->dir == STEPPER_GOTO;
     if (req->dir == STEPPER_HOME)
         begin_homing(m);
@@ -466,20 +486,13 @@ extern "C" int STEPPER_run(const stepper_request *req)
         begin_move(m, target);
 
     int signo = 0;
-    int result = drive(m, &signo);
-    uint64_t ran = (uint64_t)(m->pos > m->start ? m->pos - m->start : m->start - m->pos);
-    if (result == STEPPER_STOPPED && !m->known)
-        report("%s: stopped by signal %d while homing: position unknown", m->name, signo);
-    else if (result == STEPPER_STOPPED)
-        report("%s: stopped by signal %d after %llu of %lld steps, at %lld", m->name, signo,
-               (unsigned long long)ran, (long long)(target > from ? target - from : from - target),
-               (long long)m->pos);
-    else if (result == 0 && req->dir <= STEPPER_BACK && ran < req->steps)
-        report("%s: ran %llu of %llu steps %s, to the end of its travel (%lld)", m->name,
-               (unsigned long long)ran, (unsigned long long)req->steps,
-               req->dir == STEPPER_FORWARD ? "forward" : "back", (long long)m->pos);
+    int result = drive(m, &set, &signo);
+    report_run(m, req, result, signo, (uint64_t)(target > from ? target - from : from - target));
+    // Signals wait until the report is out; the one that stopped the move
+    // goes to the program's own handler (or action) now.
+    pthread_sigmask(SIG_SETMASK, &old, NULL);
     if (signo != 0)
-        raise(signo); // for the program's own handler, now that the motors are at rest
+        raise(signo);
     return result;
 }
 
