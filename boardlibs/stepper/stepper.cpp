@@ -41,8 +41,8 @@ namespace
 enum { PHASES = 4, HALF_STEPS = 8 };
 
 // Levels of the phase lines A+, A-, B+, B- for position p: half_steps[p % 8].
-// Forward walks the table upwards. Neighbours differ in one line, so that
-// a step is one GPIO write.
+// A step forward takes the next row, a step back the one before. Neighbours
+// differ in one line, so that a step is one GPIO write.
 const uint8_t half_steps[HALF_STEPS][PHASES] = {
     {1, 0, 0, 0}, {1, 0, 1, 0}, {0, 0, 1, 0}, {0, 1, 1, 0},
     {0, 1, 0, 0}, {0, 1, 0, 1}, {0, 0, 0, 1}, {1, 0, 0, 1},
