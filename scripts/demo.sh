@@ -9,6 +9,7 @@ bash scripts/build.sh "$repo/build" >/dev/null
 
 board=$repo/build/demo-board
 simboard/board new "$board"
+: >"$board/network" # wlan0 and an access point's end for the Wi-Fi part
 simboard/board start "$board"
 trap 'simboard/board stop "$board"' EXIT
 

@@ -4,6 +4,7 @@
 #
 #   begin "what the case shows"   new board, started; $BOARD is its tree,
 #                                 $ROOT the files that appear at / on the board
+#                                 (with BOARD_NETWORK=1 set, a network board)
 #   run debug -M cpu -v           run a command on the board; stdout, stderr and
 #                                 status kept in $BOARD/out, $BOARD/err, $status
 #   start debug -M cpu; ...       the same in the background; wait_out TEXT
@@ -65,6 +66,8 @@ begin() {
     BOARD=$boards/$slug
     ROOT=$BOARD/root
     "$BOARD_TOOL" new "$BOARD" -B "$BUILD_DIR"
+    # BOARD_NETWORK=1: the board gets a network of its own (simboard/README.md).
+    if [ "${BOARD_NETWORK:-0}" = 1 ]; then : >"$BOARD/network"; fi
     "$BOARD_TOOL" start "$BOARD"
 }
 
