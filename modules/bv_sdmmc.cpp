@@ -96,9 +96,12 @@ struct card_sizes {
 };
 
 // 0, or the error number when the mount point cannot be read: the figures
-// are then never used, so nothing is printed from an unfilled record.
+// are then never used, so nothing is printed from an unfilled record. The
+// record is zeroed first all the same: the compiler cannot know that the
+// error number is never 0.
 static int card_sizes_read(card_sizes *sizes)
 {
+    memset(sizes, 0, sizeof *sizes);
     struct statfs64 st;
     memset(&st, 0, sizeof st);
     if (statfs64(SDMMC_MOUNT_POINT, &st) != 0)
