@@ -76,6 +76,7 @@ void test_signal_handler(int signo)
     size_t len = format_notice(notice, signo);
     OSA_consoleNoticeFromSignal(notice, len);
     stop_flag = 1;
+    OSA_stopRequest(signo); // ends sleeps, passes the signal on to a command
 }
 
 int test_init(void)
