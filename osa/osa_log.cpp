@@ -148,22 +148,24 @@ int OSA_logInit(void)
     return 0;
 }
 
-// Gives the semaphore back. One that was not taken is freed only if it is
-// still at 0, in one step (wait-for-zero and raise together), and without
-// SEM_UNDO: it stays free when this process ends.
+// Gives the semaphore back. A taken one is raised with SEM_UNDO, which
+// cancels the lock's undo entry even when a take-over has freed the
+// semaphore meanwhile (leaving the entry would raise it again when this
+// process ends); the excess is then taken back, so that the value stays at
+// most 1. One that was not taken is freed only if it is still at 0, in one
+// step (wait-for-zero and raise together), and without SEM_UNDO: it stays
+// free when this process ends.
 static void log_unlock(bool taken)
 {
     if (taken) {
-        OSA_ipcSemUnlock(&log_state.sem, 0, -1);
+        struct sembuf give = {0, 1, SEM_UNDO};
+        semop(log_state.sem.id, &give, 1);
+        struct sembuf excess = {0, -1, IPC_NOWAIT};
+        if (OSA_ipcSemGetValue(&log_state.sem, 0) > log_state.sem.max_value)
+            semop(log_state.sem.id, &excess, 1);
         return;
     }
-    struct sembuf free_if_zero[2];
-    free_if_zero[0].sem_num = 0;
-    free_if_zero[0].sem_op = 0;
-    free_if_zero[0].sem_flg = IPC_NOWAIT;
-    free_if_zero[1].sem_num = 0;
-    free_if_zero[1].sem_op = 1;
-    free_if_zero[1].sem_flg = IPC_NOWAIT;
+    struct sembuf free_if_zero[2] = {{0, 0, IPC_NOWAIT}, {0, 1, IPC_NOWAIT}};
     semop(log_state.sem.id, free_if_zero, 2);
 }
 
