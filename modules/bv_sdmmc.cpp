@@ -84,7 +84,7 @@ static_assert(OPTION_ROWS(sdmmc_options) == ARRAY_SIZE(sdmmc_help), "one help ro
 
 // Every shell command is built in a zeroed buffer of the board's command size
 // and run after the console is flushed; the result is system()'s status.
-static int sdmmc_run_command(bool unless_stopped, const char *fmt, va_list ap)
+DEBUG_PRINTF(2, 0) static int sdmmc_run_command(bool unless_stopped, const char *fmt, va_list ap)
 {
     char command[SDMMC_CMD_SIZE];
     memset(command, 0, sizeof command);
