@@ -166,7 +166,7 @@ static int db_lock(void)
         }
         OSA_sleepMs(pause_ms); // returns at once once a stop was asked for
         pause_ms = pause_ms * 2 < (uint32_t)DB_LOCK_POLL_MAX_MS ? pause_ms * 2
-                                                               : (uint32_t)DB_LOCK_POLL_MAX_MS;
+                                                                : (uint32_t)DB_LOCK_POLL_MAX_MS;
     }
     return fd;
 }

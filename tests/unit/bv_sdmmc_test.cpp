@@ -385,13 +385,12 @@ TEST_F(Sdmmc, FormatTypesTheScriptWithAPauseBeforeEachNewline)
     card({"/dev/mmcblk0"});
     EXPECT_EQ(capture(sdmmc_format), 0);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(fake.events(),
-              join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)"},
-                    FDISK_SCRIPT,
-                    {"pclose"},
-                    FLUSH,
-                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
-                    FLUSH}));
+    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)"},
+                                   FDISK_SCRIPT,
+                                   {"pclose"},
+                                   FLUSH,
+                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
+                                   FLUSH}));
     EXPECT_EQ(fake.fdisk_writes, std::vector<size_t>(strlen(SDMMC_FDISK_SCRIPT), 1))
         << "one character per write, none kept back in a buffer";
     EXPECT_TRUE(fake.pipe_ignored_while_feeding);
@@ -408,11 +407,10 @@ TEST_F(Sdmmc, FormatStopsTypingWhenFdiskEnds)
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "Sd/mmc format failed!\n");
     EXPECT_EQ(err, "");
-    EXPECT_EQ(fake.events(),
-              join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk3 (w)", "fdisk< d1",
-                     "sleep 500", "fdisk< \n", "pclose"},
-                    FLUSH,
-                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
+    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk3 (w)",
+                                    "fdisk< d1", "sleep 500", "fdisk< \n", "pclose"},
+                                   FLUSH,
+                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
 }
 
 // Mounted by -m or -i before, or elsewhere by the camera: mkdosfs would
@@ -447,8 +445,8 @@ TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_unmount|LINE): umount /dev/mmcblk1 failed, "
                    "/dev/mmcblk1 not formatted\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"mounts /proc/mounts",
-                                                       "sh: umount /dev/mmcblk1"}))
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "sh: umount /dev/mmcblk1"}))
         << "no fdisk on a card still mounted";
 }
 
@@ -499,8 +497,8 @@ TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
     fake.popen_fails = true;
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "fdisk /dev/mmcblk1 failed!\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"mounts /proc/mounts",
-                                                       "popen: fdisk /dev/mmcblk1 (w)"}));
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "popen: fdisk /dev/mmcblk1 (w)"}));
     struct sigaction now;
     sigaction(SIGPIPE, NULL, &now);
     EXPECT_EQ(now.sa_handler, SIG_DFL);

@@ -6,9 +6,9 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <string.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
