@@ -39,11 +39,14 @@ static const struct {
     {"/mnt/nand2/oem.db", "cp /opt/app/oem.db /mnt/nand2/oem.db"},
 };
 
+// Not started once a stop has been asked for; a copy that did not complete
+// (cp stopped by the signal passed on to it, a full disk) is removed, so
+// that it is not taken for the database and the next start copies again.
 void db_restore_files(void)
 {
     for (const auto &db : db_files)
-        if (access(db.path, F_OK) != 0)
-            OSA_system(db.restore);
+        if (access(db.path, F_OK) != 0 && OSA_systemUnlessStopped(db.restore) != 0)
+            unlink(db.path);
 }
 
 // Copies a word into a fixed buffer, cut to fit.
@@ -76,6 +79,7 @@ void test_signal_handler(int signo)
     size_t len = format_notice(notice, signo);
     OSA_consoleNoticeFromSignal(notice, len);
     stop_flag = 1;
+    OSA_stopRequest(signo); // ends sleeps, passes the signal on to a command
 }
 
 int test_init(void)

@@ -30,7 +30,26 @@ extern pthread_mutex_t console_lock;
 int OSA_init(void);
 int OSA_deinit(void);
 uint32_t OSA_timeNowMs(void);
+/*
+ * Sleeps MS milliseconds in ppoll(2) (no descriptors, the time as its
+ * timeout). A signal that is handled ends the sleep early; it is not
+ * resumed. The stop signals (SIGINT, SIGQUIT, SIGTERM) are blocked from the
+ * check below until ppoll() unblocks them atomically, so that one landing
+ * just before the sleep ends it like one landing during it; once a stop has
+ * been requested (OSA_stopRequest) the sleep returns at once. A loop that
+ * checks stop_flag and then sleeps thus ends within one pass of a signal.
+ */
 void OSA_sleepMs(uint32_t ms);
+
+/*
+ * Stop requests. The tool's handler of SIGINT, SIGQUIT and SIGTERM calls
+ * OSA_stopRequest(signo) (async-signal-safe): from then on OSA_sleepMs()
+ * returns at once and OSA_systemUnlessStopped() starts nothing, and the
+ * signal is passed on to the shell command that OSA_system() runs, if one
+ * runs. OSA_stopRequested() is 1 once that has happened; it is never reset.
+ */
+void OSA_stopRequest(int signo);
+int OSA_stopRequested(void);
 
 /*
  * Console writes. Each one is a single write to standard output between
@@ -55,8 +74,18 @@ void OSA_consoleNoticeFromSignal(const char *text, size_t len);
 /* Writes notices kept by OSA_consoleNoticeFromSignal(); called at shutdown. */
 void OSA_consoleDrainNotices(void);
 
-/* system() and popen() after flushing both standard streams. */
+/*
+ * system() and popen() after flushing both standard streams. OSA_system()
+ * keeps the tool's signal handlers while the command runs and starts it in a
+ * process group of its own, to which a stop signal is passed on: a command
+ * that reads the terminal would be stopped there, so commands get their
+ * input from a pipe (OSA_popen) or a file. OSA_systemUnlessStopped() is
+ * OSA_system() for commands that change something (a format, a repair, a
+ * write): once a stop has been requested it starts nothing and returns -1
+ * with errno ECANCELED.
+ */
 int OSA_system(const char *command);
+int OSA_systemUnlessStopped(const char *command);
 FILE *OSA_popen(const char *command, const char *mode);
 
 /*

@@ -7,6 +7,7 @@
 #include "debug_module.h"
 #include "osa.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdarg.h>
@@ -22,6 +23,8 @@ enum {
     DB_RESULT_SIZE = 2048, // a query's formatted result, terminator included
     DB_TEXT_SIZE = 256,    // one column value
     DB_LINE_SIZE = 256,    // one statement line of a file
+    DB_LOCK_POLL_MAX_MS = 50,
+    DB_STOPPED = -2, // a stop was asked for while waiting for the lock
 };
 
 static const char DB_LOCK_FILE[] = "/tmp/db.fl";
@@ -141,17 +144,29 @@ static void db_disconnect(void)
 /* ---- the database lock ---------------------------------------------------- */
 
 // Returns the locked descriptor, or -1 when the lock could not be had: the
-// access then goes ahead under SQLite's own locking only.
+// access then goes ahead under SQLite's own locking only. While another
+// process holds the file the lock is tried again after a pause that grows to
+// DB_LOCK_POLL_MAX_MS; a stop asked for meanwhile (Ctrl-C, SIGTERM) ends the
+// wait with DB_STOPPED and nothing held, and the access must not run. (A
+// blocking lockf would be resumed after the signal handler, and the
+// statement would run once the lock came free.)
 static int db_lock(void)
 {
     int fd = open(db_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
     pthread_rwlock_wrlock(&db_rwlock);
-    if (lockf(fd, F_LOCK, 0) != 0) {
-        close(fd);
-        pthread_rwlock_unlock(&db_rwlock);
-        return -1;
+    uint32_t pause_ms = 1;
+    while (lockf(fd, F_TLOCK, 0) != 0) {
+        int stopped = stop_flag;
+        if ((errno != EACCES && errno != EAGAIN) || stopped) {
+            close(fd);
+            pthread_rwlock_unlock(&db_rwlock);
+            return stopped ? DB_STOPPED : -1;
+        }
+        OSA_sleepMs(pause_ms); // returns at once once a stop was asked for
+        pause_ms = pause_ms * 2 < (uint32_t)DB_LOCK_POLL_MAX_MS ? pause_ms * 2
+                                                                : (uint32_t)DB_LOCK_POLL_MAX_MS;
     }
     return fd;
 }
@@ -216,6 +231,10 @@ static int db_query(const char *sql, char *buffer, size_t size)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
+    if (fd == DB_STOPPED) {
+        OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
+        return DB_STOPPED;
+    }
     void *stmt = NULL;
     int columns = 0;
     if (sqlite_query_record(db_handle, sql, &stmt, &columns) != 0 || columns == 0) {
@@ -246,9 +265,11 @@ static int db_select(const char *sql)
 {
     char buffer[DB_RESULT_SIZE] = {0};
     db_con_init(); // a failed connection shows in db_query
-    if (db_query(sql, buffer, sizeof buffer) != 0) {
+    int status = db_query(sql, buffer, sizeof buffer);
+    if (status != 0) {
         db_disconnect();
-        OSA_printf("SQL: '%s' Failed!! \n", sql);
+        if (status != DB_STOPPED)
+            OSA_printf("SQL: '%s' Failed!! \n", sql);
         return -1;
     }
     OSA_printf("Query Result: %s \n", buffer);
@@ -263,6 +284,10 @@ static int db_execute(const char *sql)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
+    if (fd == DB_STOPPED) {
+        OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
+        return DB_STOPPED;
+    }
     sqlite_execute(db_handle, sql); // the library reports its own failures
     db_unlock(fd);
     return 0;
@@ -271,31 +296,48 @@ static int db_execute(const char *sql)
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
-    db_execute(sql);
-    OSA_printf("End execute: '%s' \n", sql);
+    if (db_execute(sql) != DB_STOPPED)
+        OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
 }
 
-// True when LINE, just read by fgets, holds a whole line of FP. A line that
-// filled the buffer is whole when only its newline or the end follows; that
-// newline is consumed. Otherwise the rest of the line is consumed.
-static bool db_whole_line(FILE *fp, const char *line, size_t size)
+// What db_read_line found.
+enum line_kind { LINE_WHOLE, LINE_TOO_LONG, LINE_WITH_NUL, LINE_END };
+
+// Reads one line of FP into LINE (SIZE bytes), newline included and
+// terminated. A line of SIZE - 1 characters is whole without its newline,
+// which is consumed; a longer one is consumed to its end and not kept. A NUL
+// byte in the line is reported too: the statement would end at it.
+static line_kind db_read_line(FILE *fp, char *line, size_t size)
 {
-    size_t len = strlen(line);
-    if (len + 1 < size || line[len - 1] == '\n')
-        return true;
-    int ch = getc(fp);
-    if (ch == '\n' || ch == EOF)
-        return true;
-    while (ch != '\n' && ch != EOF)
-        ch = getc(fp);
-    return false;
+    size_t len = 0;
+    bool nul = false;
+    int ch;
+    while ((ch = getc(fp)) != EOF) {
+        if (len + 1 >= size) {
+            if (ch == '\n')
+                break;
+            while (ch != '\n' && ch != EOF)
+                ch = getc(fp);
+            line[0] = '\0';
+            return LINE_TOO_LONG;
+        }
+        line[len++] = (char)ch;
+        nul = nul || ch == '\0';
+        if (ch == '\n')
+            break;
+    }
+    line[len] = '\0';
+    if (len == 0)
+        return LINE_END;
+    return nul ? LINE_WITH_NUL : LINE_WHOLE;
 }
 
 // Runs every line of the file as a statement, newline included. A line too
-// long for the buffer is not run: a cut statement can be valid SQL that
-// does something else (an UPDATE cut before its WHERE).
+// long for the buffer, or with a NUL byte, is not run: the statement would be
+// cut, and a cut statement can be valid SQL that does something else (an
+// UPDATE cut before its WHERE). A stop ends the file.
 static int db_exec_file(const char *path)
 {
     char line[DB_LINE_SIZE] = {0};
@@ -303,13 +345,16 @@ static int db_exec_file(const char *path)
     FILE *fp = fopen(path, "rb");
     if (fp != NULL) {
         unsigned int number = 0;
-        while (fgets(line, sizeof line, fp) != NULL && line[0] != '\0') {
+        line_kind kind;
+        while ((kind = db_read_line(fp, line, sizeof line)) != LINE_END) {
             number++;
-            if (db_whole_line(fp, line, sizeof line))
-                db_execute(line);
-            else
+            if (kind == LINE_TOO_LONG)
                 OSA_ERROR("%s:%u: line longer than %d characters, not executed. \n", path,
                           number, DB_LINE_SIZE - 1);
+            else if (kind == LINE_WITH_NUL)
+                OSA_ERROR("%s:%u: line with a NUL byte, not executed. \n", path, number);
+            else if (db_execute(line) == DB_STOPPED)
+                break;
         }
         fclose(fp);
     }
@@ -332,7 +377,8 @@ static int db_init_param(int argc, char **argv)
 {
     optind = 0; // a fresh scan of the whole vector
     int ch;
-    while ((ch = getopt_long(argc, argv, "M:s:e:f:d:t", db_options, NULL)) != -1) {
+    // After a stop no further action starts.
+    while (!stop_flag && (ch = getopt_long(argc, argv, "M:s:e:f:d:t", db_options, NULL)) != -1) {
         if (ch == '?') {
             OSA_ERROR("Unknow option. \n");
             db_usage();

@@ -7,6 +7,7 @@
 
 #include <errno.h>
 #include <getopt.h>
+#include <mntent.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -14,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static const char OSA_UNIT[] = "bv_sdmmc";
@@ -27,15 +29,20 @@ enum {
     SDMMC_RETRY_WAIT_MS = 1000,
     SDMMC_SETTLE_MS = 1000,
     SDMMC_FDISK_LINE_WAIT_MS = 500,
+    SDMMC_UNMOUNT_MAX = 8, // mounts of the card taken down before a format
+    SDMMC_STOPPED = -2,    // a step not started: a stop was asked for
 };
 
 // Card device nodes, probed in this order.
 static const char *const sdmmc_devices[] = {"/dev/mmcblk0", "/dev/mmcblk1", "/dev/mmcblk2",
                                             "/dev/mmcblk3"};
 static const char SDMMC_MOUNT_POINT[] = "/mnt/mmc";
+static const char SDMMC_MOUNTS[] = "/proc/mounts";
 static const char SDMMC_NOT_INSERTED[] = "SD/mmc isn't inserted, please check again!";
-// Deletes partitions 1 to 4, then writes the table.
+// Deletes partitions 1 to 4, then writes the table (the last line).
 static const char SDMMC_FDISK_SCRIPT[] = "d1\nd2\nd3\nd4\n w\n";
+// Leaves fdisk without writing anything.
+static const char SDMMC_FDISK_QUIT[] = "q\n";
 
 static const char *sdmmc_dev; // the card selected by the last detection
 
@@ -77,15 +84,36 @@ static_assert(OPTION_ROWS(sdmmc_options) == ARRAY_SIZE(sdmmc_help), "one help ro
 
 // Every shell command is built in a zeroed buffer of the board's command size
 // and run after the console is flushed; the result is system()'s status.
-DEBUG_PRINTF(1, 2) static int sdmmc_shell(const char *fmt, ...)
+DEBUG_PRINTF(2, 0) static int sdmmc_run_command(bool unless_stopped, const char *fmt, va_list ap)
 {
     char command[SDMMC_CMD_SIZE];
     memset(command, 0, sizeof command);
+    vsnprintf(command, sizeof command, fmt, ap);
+    if (!unless_stopped)
+        return OSA_system(command);
+    int status = OSA_systemUnlessStopped(command);
+    return status == -1 && errno == ECANCELED ? SDMMC_STOPPED : status;
+}
+
+DEBUG_PRINTF(1, 2) static int sdmmc_shell(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(command, sizeof command, fmt, ap);
+    int status = sdmmc_run_command(false, fmt, ap);
     va_end(ap);
-    return OSA_system(command);
+    return status;
+}
+
+// A step of the format, repair, fill and speed sequences: not started once a
+// stop has been asked for (SDMMC_STOPPED), so that nothing changes the card
+// after Ctrl-C or SIGTERM.
+DEBUG_PRINTF(1, 2) static int sdmmc_step(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int status = sdmmc_run_command(true, fmt, ap);
+    va_end(ap);
+    return status;
 }
 
 // Sizes of the mounted card, in bytes.
@@ -96,9 +124,12 @@ struct card_sizes {
 };
 
 // 0, or the error number when the mount point cannot be read: the figures
-// are then never used, so nothing is printed from an unfilled record.
+// are then never used, so nothing is printed from an unfilled record. The
+// record is zeroed first all the same: the compiler cannot know that the
+// error number is never 0.
 static int card_sizes_read(card_sizes *sizes)
 {
+    memset(sizes, 0, sizeof *sizes);
     struct statfs64 st;
     memset(&st, 0, sizeof st);
     if (statfs64(SDMMC_MOUNT_POINT, &st) != 0)
@@ -175,22 +206,84 @@ static void sdmmc_flush(void)
 
 /* ---- actions ------------------------------------------------------------- */
 
+// Writes TEXT to fdisk a character at a time; false once fdisk has gone.
+static bool sdmmc_type(FILE *fdisk, const char *text, size_t len)
+{
+    for (size_t i = 0; i < len; i++)
+        if (putc(text[i], fdisk) == EOF)
+            return false; // fdisk has gone: the rest would go nowhere
+    return true;
+}
+
 // Types the script into fdisk a character at a time, pausing before each
 // newline so that fdisk has taken each command before the next one comes.
-static void sdmmc_feed_fdisk(FILE *fdisk)
+// The last line writes the table: its pause comes before it, and once a stop
+// has been asked for fdisk is told to quit instead, and nothing is written.
+// False when stopped so.
+static bool sdmmc_feed_fdisk(FILE *fdisk)
 {
     setvbuf(fdisk, NULL, _IONBF, 0);
-    for (const char *c = SDMMC_FDISK_SCRIPT; *c != '\0'; c++) {
-        if (putc(*c, fdisk) == EOF)
-            return; // fdisk has gone: the rest would go nowhere
-        if (c[1] == '\n')
+    for (const char *line = SDMMC_FDISK_SCRIPT; *line != '\0';) {
+        size_t len = strcspn(line, "\n");
+        bool writes = line[len] == '\n' && line[len + 1] == '\0';
+        if (writes)
             OSA_sleepMs(SDMMC_FDISK_LINE_WAIT_MS);
+        if (stop_flag) {
+            sdmmc_type(fdisk, SDMMC_FDISK_QUIT, strlen(SDMMC_FDISK_QUIT));
+            return false;
+        }
+        if (!sdmmc_type(fdisk, line, len))
+            return true;
+        if (!writes)
+            OSA_sleepMs(SDMMC_FDISK_LINE_WAIT_MS);
+        if (line[len] == '\n' && !sdmmc_type(fdisk, "\n", 1))
+            return true;
+        line += len + (line[len] == '\n');
     }
+    return true;
+}
+
+// The mount of the card (or of one of its partitions) listed first in
+// /proc/mounts, copied into SOURCE; false when none is mounted.
+static bool sdmmc_find_mount(char *source, size_t size)
+{
+    FILE *mounts = setmntent(SDMMC_MOUNTS, "r");
+    if (mounts == NULL)
+        return false;
+    size_t dev_len = strlen(sdmmc_dev);
+    bool found = false;
+    struct mntent *m;
+    while (!found && (m = getmntent(mounts)) != NULL) {
+        const char *rest = m->mnt_fsname + dev_len;
+        if (strncmp(m->mnt_fsname, sdmmc_dev, dev_len) != 0)
+            continue;
+        // The device itself, or a partition: "p" and digits only.
+        found = *rest == '\0' || (rest[0] == 'p' && rest[1] != '\0' &&
+                                  strspn(rest + 1, "0123456789") == strlen(rest + 1));
+        if (found)
+            snprintf(source, size, "%s", m->mnt_fsname);
+    }
+    endmntent(mounts);
+    return found;
+}
+
+// A mounted card cannot be partitioned and formatted (mkdosfs refuses it,
+// after fdisk has already written): every mount of it is taken down first.
+static int sdmmc_unmount(void)
+{
+    char source[SDMMC_CMD_SIZE];
+    for (int i = 0; i < SDMMC_UNMOUNT_MAX && sdmmc_find_mount(source, sizeof source); i++) {
+        if (sdmmc_shell("umount %s", source) != 0) {
+            OSA_ERROR("umount %s failed, %s not formatted\n", source, sdmmc_dev);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 static int sdmmc_format(void)
 {
-    if (sdmmc_init() != 0)
+    if (sdmmc_init() != 0 || sdmmc_unmount() != 0)
         return -1;
     char command[SDMMC_CMD_SIZE];
     memset(command, 0, sizeof command);
@@ -203,12 +296,21 @@ static int sdmmc_format(void)
         OSA_printf("fdisk %s failed!\n", sdmmc_dev);
         return -1;
     }
-    sdmmc_feed_fdisk(fdisk);
+    bool fed = sdmmc_feed_fdisk(fdisk);
     pclose(fdisk);
     signal(SIGPIPE, old_pipe);
+    if (!fed) {
+        OSA_ERROR("stopped before fdisk wrote the partition table of %s\n", sdmmc_dev);
+        return -1;
+    }
     sdmmc_flush();
     OSA_sleepMs(SDMMC_SETTLE_MS);
-    if (sdmmc_shell("time mkdosfs -I -F 32 %s", sdmmc_dev) != 0) {
+    int status = sdmmc_step("time mkdosfs -I -F 32 %s", sdmmc_dev);
+    if (status == SDMMC_STOPPED) {
+        OSA_ERROR("stopped after fdisk, before mkdosfs: %s not formatted\n", sdmmc_dev);
+        return -1;
+    }
+    if (status != 0) {
         OSA_puts("Sd/mmc format failed!");
         return -1;
     }
@@ -216,11 +318,21 @@ static int sdmmc_format(void)
     return 0;
 }
 
+// dosfsck ends with 1 both when it has corrected the file system and when it
+// could not check it at all (no FAT on the card): 1 is a success when a
+// read-only check then finds the file system clean.
 static int sdmmc_repair(void)
 {
     if (sdmmc_init() != 0)
         return -1;
-    if (sdmmc_shell("time dosfsck -a -v -V %s", sdmmc_dev) != 0) {
+    int status = sdmmc_step("time dosfsck -a -v -V %s", sdmmc_dev);
+    if (status == SDMMC_STOPPED) {
+        OSA_ERROR("stopped before dosfsck: %s not repaired\n", sdmmc_dev);
+        return -1;
+    }
+    if (status != 0 && WIFEXITED(status) && WEXITSTATUS(status) == 1)
+        status = sdmmc_step("dosfsck -n %s > /dev/null 2>&1", sdmmc_dev);
+    if (status != 0) {
         OSA_printf("Sd/mmc repair %s faild!\n", sdmmc_dev);
         return -1;
     }
@@ -262,11 +374,14 @@ static int sdmmc_test_speed(void)
         return -1;
     }
     // dd and time print the figures; the write is flushed out of the
-    // caches so that the read comes from the card.
-    sdmmc_shell("time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k ");
-    sdmmc_flush();
-    sdmmc_shell("time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ");
-    OSA_sleepMs(SDMMC_SETTLE_MS);
+    // caches so that the read comes from the card. After a stop neither dd
+    // starts; the file goes all the same.
+    if (sdmmc_step("time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k ") !=
+        SDMMC_STOPPED) {
+        sdmmc_flush();
+        sdmmc_step("time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ");
+        OSA_sleepMs(SDMMC_SETTLE_MS);
+    }
     sdmmc_shell("rm -rf /mnt/mmc/empty.file");
     return 0;
 }
@@ -298,11 +413,13 @@ static int sdmmc_filling_disk(void)
         OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
     OSA_printf("Try to filling sdmmc by creating %d files, echo file size %d MB \n",
                (int)settings.fill_file_count, (int)settings.fill_file_size_mb);
+    // A file whose dd was not started after a stop is not counted.
     uint32_t i;
     for (i = 0; i < settings.fill_file_count && !stop_flag; i++) {
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
-        sdmmc_shell("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
-                    (int)i, settings.fill_file_size_mb * 8u);
+        if (sdmmc_step("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
+                       (int)i, settings.fill_file_size_mb * 8u) == SDMMC_STOPPED)
+            break;
         if ((i + 1) % SDMMC_FREE_REPORT_EVERY == 0 && (err = sdmmc_print_free()) != 0)
             OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
         OSA_sleepMs(SDMMC_SETTLE_MS);
@@ -344,7 +461,9 @@ static int sdmmc_usage(void);
 static int sdmmc_init_param(int argc, char **argv)
 {
     int error = 0, index = 0, opt;
-    while (!error && (opt = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, &index)) != -1) {
+    // After a stop no further action starts.
+    while (!error && !stop_flag &&
+           (opt = getopt_long(argc, argv, "M:n:z:isrfFm", sdmmc_options, &index)) != -1) {
         bool acted = false;
         for (const auto &action : sdmmc_actions) {
             if (action.option != opt)

@@ -2,6 +2,7 @@
 #include "osa.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -37,12 +38,50 @@ uint32_t OSA_timeNowMs(void)
     return (uint32_t)tv.tv_sec * 1000u + (uint32_t)(tv.tv_usec / 1000);
 }
 
+/* ---- stop requests ------------------------------------------------------- */
+
+// Raised by the tool's signal handler, never cleared.
+static volatile sig_atomic_t stop_requested;
+// Process group of the shell command that runs, 0 when none: the signal
+// that asks for a stop is passed on to all of it.
+static volatile pid_t child_group;
+
+// The signals that ask the tool to stop; blocked from a check of
+// stop_requested until the wait that follows it has begun.
+static void stop_signals(sigset_t *set)
+{
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGQUIT);
+    sigaddset(set, SIGTERM);
+}
+
+void OSA_stopRequest(int signo)
+{
+    int saved = errno;
+    stop_requested = 1;
+    pid_t group = child_group;
+    if (group > 0)
+        kill(-group, signo);
+    errno = saved;
+}
+
+int OSA_stopRequested(void) { return stop_requested != 0; }
+
+// The stop signals stay blocked from the check until ppoll() has unblocked
+// them atomically: one that lands just before the sleep ends it like one
+// that lands during it, instead of being lost for the whole sleep.
 void OSA_sleepMs(uint32_t ms)
 {
     struct timespec ts;
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = (long)(ms % 1000) * 1000000L;
-    nanosleep(&ts, NULL); // a signal ends it early; not resumed
+    sigset_t stops, old;
+    stop_signals(&stops);
+    sigprocmask(SIG_BLOCK, &stops, &old);
+    if (!stop_requested)
+        ppoll(NULL, 0, &ts, &old); // a signal ends it early; not resumed
+    sigprocmask(SIG_SETMASK, &old, NULL);
 }
 
 void OSA_errorPrefix(const char *unit, const char *function, int line)
@@ -150,8 +189,12 @@ int OSA_printfUnlocked(const char *fmt, ...)
 // while the child runs: system() ignores SIGINT and SIGQUIT meanwhile, so an
 // interrupt sent to the tool during a long command (a dd of a fill) would be
 // lost and the loop around it would go on. The child starts with the default
-// dispositions, as under system().
-int OSA_system(const char *command)
+// dispositions, as under system(), in a process group of its own: a stop
+// signal sent to the tool alone (kill, timeout) is passed on to the shell and
+// everything it started (OSA_stopRequest), so the command ends with it. With
+// UNLESS_STOPPED nothing is started once a stop has been requested; the check
+// and the start cannot be split by a signal.
+static int run_shell(const char *command, bool unless_stopped)
 {
     fflush(stdout);
     fflush(stderr);
@@ -161,24 +204,47 @@ int OSA_system(const char *command)
     sigset_t all, old;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, &old);
+    if (unless_stopped && stop_requested) {
+        sigprocmask(SIG_SETMASK, &old, NULL);
+        errno = ECANCELED;
+        return -1;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         static const int handled[] = {SIGINT, SIGQUIT, SIGTERM};
+        setpgid(0, 0);
         for (int sig : handled)
             signal(sig, SIG_DFL);
         sigprocmask(SIG_SETMASK, &old, NULL);
         execl("/bin/sh", "sh", "-c", command, (char *)NULL);
         _exit(127);
     }
-    sigprocmask(SIG_SETMASK, &old, NULL);
-    if (pid < 0)
+    if (pid < 0) {
+        sigprocmask(SIG_SETMASK, &old, NULL);
         return -1;
+    }
+    setpgid(pid, pid); // also done by the child: whichever runs first
+    child_group = pid;
+    sigprocmask(SIG_SETMASK, &old, NULL);
+
+    // Waited for without reaping first, so that the group a late signal is
+    // passed on to cannot be another one by then.
+    siginfo_t info;
+    while (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR)
+        ;
+    sigprocmask(SIG_BLOCK, &all, NULL);
+    child_group = 0;
+    sigprocmask(SIG_SETMASK, &old, NULL);
     int status;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
     return status;
 }
+
+int OSA_system(const char *command) { return run_shell(command, false); }
+
+int OSA_systemUnlessStopped(const char *command) { return run_shell(command, true); }
 
 FILE *OSA_popen(const char *command, const char *mode)
 {

@@ -3,7 +3,12 @@
 // Appends to the log are serialised between processes by one binary
 // semaphore keyed from the log's directory. Lock and unlock carry SEM_UNDO,
 // so a writer killed while it holds the log gives the semaphore back when it
-// dies instead of leaving every later writer waiting for ever.
+// dies. Another program of the camera that shares the semaphore without
+// SEM_UNDO can still leave it at 0: the log then waits LOG_WAIT_MS for it,
+// reports the wedged semaphore, writes the record without it and frees the
+// semaphore again. Each record is one write() to a file opened with
+// O_APPEND, which the kernel never interleaves with another writer's, so
+// writing without the semaphore neither loses nor tears a record.
 #include "osa.h"
 
 #include <errno.h>
@@ -11,12 +16,15 @@
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <time.h>
 #include <unistd.h>
 
 static const char OSA_UNIT[] = "osa_log";
 
 static const char LOG_KEY_DIR[] = "/mnt/nand/";
 static const int LOG_KEY_PROJECT = 's';
+// A writer holds the semaphore for one write and one fsync.
+static const unsigned int LOG_WAIT_MS = 2000;
 
 static struct log_state {
     char path[128];
@@ -92,6 +100,36 @@ int OSA_ipcSemGetValue(ipc_sem *sem, unsigned int index)
     return semctl(sem->id, (int)index, GETVAL);
 }
 
+static uint64_t monotonic_ms(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
+}
+
+// Takes the log's semaphore, waiting at most LOG_WAIT_MS in all (signals do
+// not cut the wait short: the record is still to be written). 0 when taken,
+// -1 when the wait ran out or failed.
+static int log_lock(void)
+{
+    struct sembuf op;
+    op.sem_num = 0;
+    op.sem_op = -1;
+    op.sem_flg = SEM_UNDO;
+    uint64_t deadline = monotonic_ms() + LOG_WAIT_MS;
+    for (;;) {
+        uint64_t now = monotonic_ms();
+        uint64_t left = deadline > now ? deadline - now : 0;
+        struct timespec wait;
+        wait.tv_sec = (time_t)(left / 1000u);
+        wait.tv_nsec = (long)(left % 1000u) * 1000000L;
+        if (semtimedop(log_state.sem.id, &op, 1, &wait) == 0)
+            return 0;
+        if (errno != EINTR || left == 0)
+            return -1;
+    }
+}
+
 int OSA_logInit(void)
 {
     if (log_state.initialised == 1)
@@ -108,6 +146,27 @@ int OSA_logInit(void)
     }
     log_state.initialised = 1;
     return 0;
+}
+
+// Gives the semaphore back. A taken one is raised with SEM_UNDO, which
+// cancels the lock's undo entry even when a take-over has freed the
+// semaphore meanwhile (leaving the entry would raise it again when this
+// process ends); the excess is then taken back, so that the value stays at
+// most 1. One that was not taken is freed only if it is still at 0, in one
+// step (wait-for-zero and raise together), and without SEM_UNDO: it stays
+// free when this process ends.
+static void log_unlock(bool taken)
+{
+    if (taken) {
+        struct sembuf give = {0, 1, SEM_UNDO};
+        semop(log_state.sem.id, &give, 1);
+        struct sembuf excess = {0, -1, IPC_NOWAIT};
+        if (OSA_ipcSemGetValue(&log_state.sem, 0) > log_state.sem.max_value)
+            semop(log_state.sem.id, &excess, 1);
+        return;
+    }
+    struct sembuf free_if_zero[2] = {{0, 0, IPC_NOWAIT}, {0, 1, IPC_NOWAIT}};
+    semop(log_state.sem.id, free_if_zero, 2);
 }
 
 static int log_open(void)
@@ -132,16 +191,17 @@ int OSA_log(const void *data, unsigned int len)
         OSA_ERROR("Faild to open log: %s \n", log_state.path);
         return -1;
     }
-    OSA_ipcSemLock(&log_state.sem, 0, -1);
+    bool taken = log_lock() == 0;
+    if (!taken)
+        OSA_ERROR("log semaphore not released within %u ms, record written without it \n",
+                  LOG_WAIT_MS);
     ssize_t written = write(log_state.fd, data, len);
-    if (written <= 0) {
+    if (written <= 0)
         perror("write log");
-        OSA_ipcSemUnlock(&log_state.sem, 0, -1);
-        return -1;
-    }
-    fsync(log_state.fd);
-    OSA_ipcSemUnlock(&log_state.sem, 0, -1);
-    return 0;
+    else
+        fsync(log_state.fd);
+    log_unlock(taken);
+    return written <= 0 ? -1 : 0;
 }
 
 int OSA_logDeinit(void)

@@ -5,9 +5,11 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 bash scripts/setup.sh
-bash scripts/build.sh "$repo/build" >/dev/null
+# The default build: the tool with its tests, whose helpers some parts use.
+build=$repo/build
+bash scripts/build.sh "$build" >/dev/null
 
-board=$repo/build/demo-board
+board=$build/demo-board
 simboard/board new "$board"
 : >"$board/network" # wlan0 and an access point's end for the Wi-Fi part
 simboard/board start "$board"

@@ -27,7 +27,7 @@ flags() {
 configure_package() {
     local dir=$1 arch=$2
     shift 2
-    cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DDEBUG_TESTS=OFF -DBUILD_TESTING=OFF \
+    cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF -DDEBUG_DOCS=ON \
         -DCMAKE_C_FLAGS="$(flags "$arch" CPPFLAGS) $(flags "$arch" CFLAGS) -Wno-unused-result" \
         -DCMAKE_CXX_FLAGS="$(flags "$arch" CPPFLAGS) $(flags "$arch" CXXFLAGS) -Wno-unused-result" \
         -DCMAKE_EXE_LINKER_FLAGS="$(flags "$arch" LDFLAGS)" "$@" >/dev/null

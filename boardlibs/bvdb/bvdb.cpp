@@ -1,6 +1,7 @@
 // Database access library of the camera on SQLite 3.
 #include "bvdb.h"
 
+#include <ctype.h>
 #include <limits.h>
 #include <sqlite3.h>
 #include <stdio.h>
@@ -101,6 +102,25 @@ int sqlite_execute(void *handle, const char *sql)
     return rc;
 }
 
+// The text after the first statement, from its first word, or NULL when
+// only blanks, comments and semicolons follow.
+static const char *next_statement(const char *tail)
+{
+    while (tail != NULL && *tail != '\0') {
+        if (isspace((unsigned char)*tail) || *tail == ';') {
+            tail++;
+        } else if (strncmp(tail, "--", 2) == 0) {
+            tail += strcspn(tail, "\n");
+        } else if (strncmp(tail, "/*", 2) == 0) {
+            const char *end = strstr(tail + 2, "*/");
+            tail = end != NULL ? end + 2 : tail + strlen(tail);
+        } else {
+            return tail;
+        }
+    }
+    return NULL;
+}
+
 int sqlite_query_record(void *handle, const char *sql, void **stmt, int *columns)
 {
     sqlite3 *db = static_cast<sqlite3 *>(handle);
@@ -109,7 +129,8 @@ int sqlite_query_record(void *handle, const char *sql, void **stmt, int *columns
     *stmt = NULL;
     *columns = 0;
     sqlite3_stmt *st = NULL;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &st, NULL);
+    const char *tail = NULL;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &st, &tail);
     if (rc != SQLITE_OK) {
         report(__func__, db);
         return rc;
@@ -117,9 +138,14 @@ int sqlite_query_record(void *handle, const char *sql, void **stmt, int *columns
     if (st == NULL) // blanks or comments only
         return SQLITE_DONE;
     *stmt = st;
-    // A query reports failure when it has no rows; a write run here would
-    // then have changed the database behind a failed query.
-    if (!sqlite3_stmt_readonly(st)) {
+    const char *rest = next_statement(tail);
+    if (rest != NULL)
+        fprintf(stderr, "bvdb: %s: one statement per query, not run: %s\n", __func__, rest);
+    // A query reports failure when it has no rows: a statement that returns
+    // no columns (an UPDATE, a CREATE) run here would have changed the
+    // database behind a failed query. One that returns rows (a PRAGMA, an
+    // INSERT ... RETURNING) runs, whatever it changes.
+    if (sqlite3_column_count(st) == 0) {
         fprintf(stderr, "bvdb: %s: not a query, not run: %s\n", __func__, sql);
         return SQLITE_MISUSE;
     }

@@ -32,9 +32,12 @@ int sqlite_execute(void *handle, const char *sql);
 /*
  * Prepares the first statement of SQL and steps to its first row. 0: that
  * row is current and *columns is its number of columns. A query without
- * rows returns SQLITE_DONE with *columns 0. A statement that would change
- * the database is refused without running it. *stmt may be set whatever the
- * result; release it with sqlite_clear_stmt.
+ * rows returns SQLITE_DONE with *columns 0. A statement that returns no
+ * columns (UPDATE, DELETE, CREATE, ...) is refused without running it; one
+ * that returns rows runs, also when it changes the database (INSERT ...
+ * RETURNING, some PRAGMAs). Statements after the first are not run and are
+ * named on standard error. *stmt may be set whatever the result; release it
+ * with sqlite_clear_stmt.
  */
 int sqlite_query_record(void *handle, const char *sql, void **stmt, int *columns);
 /* 0 when a further row has become current; non-zero at the end. */

@@ -94,22 +94,27 @@ run() {
 }
 
 start() {
+    # Emptied first, so that wait_out never finds an earlier run's output.
+    : >"$BOARD/out"
+    : >"$BOARD/err"
     timeout -s KILL "${RUN_TIMEOUT:-300}" "$BOARD_TOOL" exec "$BOARD" "$@" \
         >"$BOARD/out" 2>"$BOARD/err" </dev/null &
     pid=$!
 }
 
 # Host pid of the newest process named NAME (default debug) on the board.
+# Prints nothing when there is none: "kill $(board_pid)" must never become
+# "kill 0", which would signal the suite's own process group.
 board_pid() {
     local name=${1:-debug} holder found i
-    holder=$(cat "$BOARD/.holder")
+    holder=$(cat "$BOARD/.holder" 2>/dev/null) || { note_failure "board is not started"; return 1; }
     for i in $(seq 100); do
         found=$(pgrep --ns "$holder" --nslist pid -n -x "$name")
         [ -n "$found" ] && { echo "$found"; return 0; }
         sleep 0.05
     done
     note_failure "no process $name on the board"
-    echo 0
+    return 1
 }
 
 wait_out() {

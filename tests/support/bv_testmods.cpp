@@ -3,6 +3,9 @@
 #include "debug_module.h"
 #include "osa.h"
 
+#include <errno.h>
+#include <string.h>
+
 // echo: shows the argument vector the module receives.
 static int echo_run(int argc, char **argv)
 {
@@ -29,12 +32,15 @@ static int fail_run(int, char **)
     return -1;
 }
 
-// shell: a child process running while the tool gets a signal.
+// shell: a command running while the tool gets a signal, then a command
+// that changes something, which must not start after the stop.
 static int shell_run(int, char **)
 {
     OSA_printf("shell: running\n");
-    int status = OSA_system("echo child started; sleep 1; echo child done");
+    int status = OSA_system("echo child started; sleep 30; echo child done");
     OSA_printf("shell: status %d, stop_flag %d\n", status, (int)stop_flag);
+    status = OSA_systemUnlessStopped("echo changed something");
+    OSA_printf("shell: then %d (%s)\n", status, strerror(errno));
     return 0;
 }
 

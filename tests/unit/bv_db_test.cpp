@@ -151,13 +151,19 @@ TEST_F(Db, StatementFileLinesPassWithTheirNewlineAndOverlongLinesNot)
                                                   "insert into t values (9, 9, 9);"}));
     EXPECT_EQ(query("select count(*) from t;", DB_RESULT_SIZE), "\ncount(*)        \n2\n");
 
-    // Reading ends at a line that begins with a zero byte.
+    // A NUL byte would end the statement early: such a line is reported
+    // like an over-long one, wherever the byte is, and the file goes on.
     executed.clear();
     fp = fopen("/tmp/unit.sql", "wb");
-    fwrite("select 1;\n\0select 2;\n", 1, 21, fp);
+    const char nul_lines[] = "select 1;\n\0select 2;\ndelete from t\0 where a = 1;\nselect 3;";
+    fwrite(nul_lines, 1, sizeof nul_lines - 1, fp);
     fclose(fp);
+    CaptureStderr();
     db_exec_file("/tmp/unit.sql");
-    EXPECT_EQ(executed, std::vector<std::string>{"select 1;\n"});
+    std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("/tmp/unit.sql:2: line with a NUL byte, not executed."), std::string::npos);
+    EXPECT_NE(err.find("/tmp/unit.sql:3: line with a NUL byte, not executed."), std::string::npos);
+    EXPECT_EQ(executed, (std::vector<std::string>{"select 1;\n", "select 3;"}));
 }
 
 TEST_F(Db, LockKeepsOtherProcessesOutUntilUnlocked)

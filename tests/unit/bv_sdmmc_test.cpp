@@ -10,6 +10,7 @@
 
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,12 @@ struct Fake {
     size_t fdisk_accepts = SIZE_MAX; // characters fdisk reads before it ends
     std::vector<size_t> fdisk_writes;
     bool pipe_ignored_while_feeding = true;
+
+    std::string mounts;                   // the mount table's lines
+    bool umount_stays = false;            // umount succeeds, the line stays
+    size_t stop_at_step = SIZE_MAX;       // a stop is asked for before this step
+    size_t steps = 0;                     // steps started so far
+    size_t stop_at_fdisk_char = SIZE_MAX; // ... or as fdisk gets this character
 
     bool statfs_fails = false;
     struct statfs64 st = {};
@@ -76,6 +83,8 @@ ssize_t fdisk_write(void *, const char *buf, size_t size)
         return -1;
     }
     fake.fdisk_accepts--;
+    if (fake.fdisk_writes.size() == fake.stop_at_fdisk_char)
+        stop_flag = 1;
     fake.sync_sleeps();
     if (fake.trace.empty() || fake.trace.back().rfind("fdisk< ", 0) != 0)
         fake.trace.push_back("fdisk< ");
@@ -112,6 +121,27 @@ int __wrap_statfs64(const char *path, struct statfs64 *st)
     return 0;
 }
 
+int __wrap_OSA_system(const char *command);
+
+// A step of a sequence: not started once stopped, as the OS layer does.
+int __wrap_OSA_systemUnlessStopped(const char *command)
+{
+    if (fake.steps++ == fake.stop_at_step)
+        stop_flag = 1;
+    if (stop_flag) {
+        fake.note(std::string("not started: ") + command);
+        errno = ECANCELED;
+        return -1;
+    }
+    return __wrap_OSA_system(command);
+}
+
+FILE *__wrap_setmntent(const char *file, const char *mode)
+{
+    fake.note(std::string("mounts ") + file);
+    return fmemopen(&fake.mounts[0], fake.mounts.size(), mode);
+}
+
 int __wrap_OSA_system(const char *command)
 {
     std::string cmd = command;
@@ -128,6 +158,15 @@ int __wrap_OSA_system(const char *command)
     for (const auto &s : fake.statuses)
         if (cmd.rfind(s.first, 0) == 0)
             return s.second;
+    // A umount takes the device's lines out of the mount table.
+    if (cmd.rfind("umount ", 0) == 0 && !fake.umount_stays) {
+        std::string dev = cmd.substr(7) + " ", kept;
+        std::istringstream lines(fake.mounts);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(dev, 0) != 0)
+                kept += line + "\n";
+        fake.mounts = kept;
+    }
     return 0;
 }
 
@@ -192,6 +231,9 @@ protected:
         wraps.reset();
         stop_flag = 0;
     }
+
+    // A fresh start within one test: no stop, no sleeps, no events.
+    void again() { SetUp(); }
 
     void card(std::set<std::string> nodes) { fake.nodes = std::move(nodes); }
     void card_changes_during_wait(std::set<std::string> later)
@@ -333,18 +375,22 @@ TEST_F(Sdmmc, FlushReleasesTheCachesThenSyncsBetweenPauses)
     EXPECT_EQ(fake.events(), FLUSH);
 }
 
+// The write command comes last, whole, after a pause of its own.
+const std::vector<std::string> FDISK_SCRIPT = {
+    "fdisk< d1",   "sleep 500", "fdisk< \nd2", "sleep 500", "fdisk< \nd3", "sleep 500",
+    "fdisk< \nd4", "sleep 500", "fdisk< \n",   "sleep 500", "fdisk<  w\n"};
+
 TEST_F(Sdmmc, FormatTypesTheScriptWithAPauseBeforeEachNewline)
 {
     card({"/dev/mmcblk0"});
     EXPECT_EQ(capture(sdmmc_format), 0);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(fake.events(),
-              join({{"popen: fdisk /dev/mmcblk0 (w)", "fdisk< d1", "sleep 500", "fdisk< \nd2",
-                     "sleep 500", "fdisk< \nd3", "sleep 500", "fdisk< \nd4", "sleep 500",
-                     "fdisk< \n w", "sleep 500", "fdisk< \n", "pclose"},
-                    FLUSH,
-                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
-                    FLUSH}));
+    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)"},
+                                   FDISK_SCRIPT,
+                                   {"pclose"},
+                                   FLUSH,
+                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
+                                   FLUSH}));
     EXPECT_EQ(fake.fdisk_writes, std::vector<size_t>(strlen(SDMMC_FDISK_SCRIPT), 1))
         << "one character per write, none kept back in a buffer";
     EXPECT_TRUE(fake.pipe_ignored_while_feeding);
@@ -361,11 +407,88 @@ TEST_F(Sdmmc, FormatStopsTypingWhenFdiskEnds)
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "Sd/mmc format failed!\n");
     EXPECT_EQ(err, "");
+    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk3 (w)",
+                                    "fdisk< d1", "sleep 500", "fdisk< \n", "pclose"},
+                                   FLUSH,
+                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
+}
+
+// Mounted by -m or -i before, or elsewhere by the camera: mkdosfs would
+// refuse the card after fdisk had written. Only the card's own mounts go.
+TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
+{
+    card({"/dev/mmcblk1"});
+    fake.mounts = "/dev/mmcblk10 /mnt/other vfat rw 0 0\n"
+                  "/dev/mmcblk1 /mnt/mmc fuse rw 0 0\n"
+                  "/dev/mmcblk1p2 /media/card vfat rw 0 0\n"
+                  "/dev/mmcblk1px /mnt/odd vfat rw 0 0\n";
+    ASSERT_EQ(sdmmc_detect(), 1);
+    EXPECT_EQ(capture(sdmmc_unmount), 0);
     EXPECT_EQ(fake.events(),
-              join({{"popen: fdisk /dev/mmcblk3 (w)", "fdisk< d1", "sleep 500", "fdisk< \n",
-                     "pclose"},
-                    FLUSH,
-                    {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
+              std::vector<std::string>({"mounts /proc/mounts", "sh: umount /dev/mmcblk1",
+                                        "mounts /proc/mounts", "sh: umount /dev/mmcblk1p2",
+                                        "mounts /proc/mounts"}));
+
+    // A umount that leaves the mount in place is not tried for ever.
+    fake.events();
+    fake.trace.clear();
+    fake.mounts = "/dev/mmcblk1 /mnt/mmc fuse rw 0 0\n";
+    fake.umount_stays = true;
+    EXPECT_EQ(capture(sdmmc_unmount), 0);
+    auto events = fake.events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "sh: umount /dev/mmcblk1"), 8);
+
+    again();
+    card({"/dev/mmcblk1"});
+    fake.mounts = "/dev/mmcblk1 /mnt/mmc fuse rw 0 0\n";
+    fake.statuses.push_back({"umount ", 32 << 8});
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_unmount|LINE): umount /dev/mmcblk1 failed, "
+                   "/dev/mmcblk1 not formatted\n");
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "sh: umount /dev/mmcblk1"}))
+        << "no fdisk on a card still mounted";
+}
+
+// Nothing that changes the card starts after a stop: fdisk quits without
+// writing, mkdosfs and dosfsck are not started.
+TEST_F(Sdmmc, FormatAndRepairChangeNothingOnceStopped)
+{
+    card({"/dev/mmcblk0"});
+    fake.stop_at_fdisk_char = 4; // "d1\nd": the deletions are fdisk's own until w
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_format|LINE): stopped before fdisk wrote the "
+                   "partition table of /dev/mmcblk0\n");
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)",
+                                        "fdisk< d1", "sleep 500", "fdisk< \nd2", "sleep 500",
+                                        "fdisk< \nq\n", "pclose"}));
+
+    // A stop in the pause before the write: quit instead.
+    again();
+    card({"/dev/mmcblk0"});
+    fake.stop_at_fdisk_char = 12; // the newline after d4
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    auto events = fake.events();
+    EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
+              std::vector<std::string>({"sleep 500", "fdisk< q\n", "pclose"}));
+
+    again();
+    card({"/dev/mmcblk0"});
+    fake.stop_at_step = 0;
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_format|LINE): stopped after fdisk, before mkdosfs: "
+                   "/dev/mmcblk0 not formatted\n");
+
+    again();
+    card({"/dev/mmcblk0"});
+    fake.stop_at_step = 0;
+    EXPECT_EQ(capture(sdmmc_repair), -1);
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_repair|LINE): stopped before dosfsck: /dev/mmcblk0 "
+                   "not repaired\n");
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"not started: time dosfsck -a -v -V /dev/mmcblk0"}));
 }
 
 TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
@@ -374,7 +497,8 @@ TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
     fake.popen_fails = true;
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "fdisk /dev/mmcblk1 failed!\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"popen: fdisk /dev/mmcblk1 (w)"}));
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "popen: fdisk /dev/mmcblk1 (w)"}));
     struct sigaction now;
     sigaction(SIGPIPE, NULL, &now);
     EXPECT_EQ(now.sa_handler, SIG_DFL);
@@ -391,9 +515,28 @@ TEST_F(Sdmmc, RepairReportsDosfsckStatus)
     EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
     EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: time dosfsck -a -v -V /dev/mmcblk0"}));
 
+    // 1: errors found and corrected, or the card could not be checked; a
+    // read-only check tells which.
+    again();
+    card({"/dev/mmcblk0"});
     fake.statuses.push_back({"time dosfsck", 1 << 8});
+    EXPECT_EQ(capture(sdmmc_repair), 0);
+    EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: time dosfsck -a -v -V /dev/mmcblk0",
+                                                       "sh: dosfsck -n /dev/mmcblk0 > /dev/null "
+                                                       "2>&1"}));
+    fake.statuses.push_back({"dosfsck -n", 1 << 8});
     EXPECT_EQ(capture(sdmmc_repair), -1);
     EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+
+    for (int status : {2 << 8, 4 << 8, SIGKILL}) {
+        again();
+        card({"/dev/mmcblk0"});
+        fake.statuses.push_back({"time dosfsck", status});
+        EXPECT_EQ(capture(sdmmc_repair), -1);
+        EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
+        EXPECT_EQ(fake.events().size(), 1u) << "no check after status " << status;
+    }
 }
 
 /* ---- information, speed test, fill --------------------------------------- */

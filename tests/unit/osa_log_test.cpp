@@ -157,16 +157,18 @@ TEST_F(DebugLog, WaitsNotForEverAfterAHolderWasKilled)
     EXPECT_EQ(read_file(LOG), "after\n");
 }
 
-TEST_F(DebugLog, ConcurrentWritersLoseNothingAndKeepTheirOrder)
+// WRITERS processes append RECORDS records each, of varying length, so that
+// a torn write would show; then every record must be there, whole, and in
+// each writer's order.
+void write_concurrently(int writers, int records)
 {
-    const int writers = 16, records = 200;
     std::vector<pid_t> pids;
     for (int w = 0; w < writers; w++) {
         pid_t pid = fork();
         if (pid == 0) {
+            alarm(60); // a wedged semaphore would end the writer here
             char buf[256];
             for (int r = 0; r < records; r++) {
-                // Records of varying length, so that torn writes would show.
                 int pad = (w * 7 + r) % 97;
                 int n = snprintf(buf, sizeof buf, "w%02d r%04d %.*s|\n", w, r, pad,
                                  "................................................."
@@ -197,6 +199,28 @@ TEST_F(DebugLog, ConcurrentWritersLoseNothingAndKeepTheirOrder)
         total++;
     }
     EXPECT_EQ(total, writers * records);
+}
+
+TEST_F(DebugLog, ConcurrentWritersLoseNothingAndKeepTheirOrder) { write_concurrently(16, 200); }
+
+// Another program took the semaphore without SEM_UNDO and ended: every
+// writer that finds it taken waits a bounded time, then writes without it;
+// the first to finish frees it for the rest.
+TEST_F(DebugLog, WritersTakeOverAWedgedSemaphoreAndLoseNothing)
+{
+    ASSERT_EQ(OSA_logInit(), 0);
+    ipc_sem sem = {};
+    ASSERT_EQ(OSA_ipcSemOpen(&sem, OSA_ipcMakeKey("/mnt/nand/", 's'), 1, 0, 1, 0), 0);
+    struct sembuf take = {0, -1, IPC_NOWAIT};
+    ASSERT_EQ(semop(sem.id, &take, 1), 0);
+    int saved = dup(STDERR_FILENO); // the writers' reports of the take-over
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    write_concurrently(8, 50);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(null);
+    EXPECT_EQ(OSA_ipcSemGetValue(&sem, 0), 1) << "free again, and not above 1";
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -86,6 +88,46 @@ TEST_F(Clock, SignalEndsASleepEarly)
     EXPECT_LT(elapsed, 10000u);
     ASSERT_EQ(wraps.sleeps.size(), 1u); // not resumed
     signal(SIGALRM, SIG_DFL);
+}
+
+void on_interrupt(int) {}
+
+// The signal lands after every check a caller can make and before the wait
+// has begun: the sleep must end at once all the same.
+TEST_F(Clock, ASignalAsTheSleepBeginsEndsIt)
+{
+    struct sigaction sa = {}, old;
+    sa.sa_handler = on_interrupt;
+    sigaction(SIGINT, &sa, &old);
+    wraps.signal_as_sleep_begins = SIGINT;
+    uint32_t start = OSA_timeNowMs();
+    OSA_sleepMs(20000);
+    uint32_t elapsed = OSA_timeNowMs() - start;
+    sigaction(SIGINT, &old, NULL);
+    EXPECT_LT(elapsed, 10000u);
+    EXPECT_EQ(wraps.sleeps.size(), 1u);
+}
+
+// After a stop request nothing sleeps and nothing that changes something
+// starts; other commands still run. The request lasts for the process: a
+// child process of its own.
+TEST(StopRequestDeathTest, EndsSleepsAndRefusesChangingCommands)
+{
+    EXPECT_EXIT(
+        {
+            wraps.reset();
+            OSA_stopRequest(SIGINT);
+            OSA_sleepMs(20000);
+            int refused = OSA_systemUnlessStopped("echo changed >/mnt/nand2/stop.test");
+            int refused_errno = errno;
+            int ran = OSA_system("exit 3");
+            bool ok = OSA_stopRequested() == 1 && wraps.sleeps.empty() && refused == -1 &&
+                      refused_errno == ECANCELED && access("/mnt/nand2/stop.test", F_OK) != 0 &&
+                      WIFEXITED(ran) && WEXITSTATUS(ran) == 3;
+            _exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(OSA_stopRequested(), 0) << "only the child process asked to stop";
 }
 
 static const char OSA_UNIT[] = "osa_test";

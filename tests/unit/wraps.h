@@ -7,8 +7,9 @@
 #include <vector>
 
 struct Wraps {
-    std::vector<struct timespec> sleeps; // every nanosleep request, in order
+    std::vector<struct timespec> sleeps; // every sleep request (ppoll or nanosleep), in order
     bool really_sleep = true;
+    int signal_as_sleep_begins = 0; // raised at the start of every sleep when set
     bool clock_fails = false;
     bool clock_fixed = false;
     struct timeval clock_value = {0, 0};
