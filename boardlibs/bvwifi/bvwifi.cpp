@@ -100,26 +100,27 @@ static void say(const char *fmt, ...)
     fflush(stdout);
 }
 
+// TEXT up to the first of the characters STOPS, cut to fit BUF, for a report.
+static const char *copy_until(const char *text, const char *stops, char *buf, size_t size)
+{
+    size_t len = strcspn(text, stops);
+    if (len >= size)
+        len = size - 1;
+    memcpy(buf, text, len);
+    buf[len] = '\0';
+    return buf;
+}
+
 // An answer as one line for a report: up to its first newline.
 static const char *first_line(const char *reply, char *buf, size_t size)
 {
-    size_t len = strcspn(reply, "\n");
-    if (len >= size)
-        len = size - 1;
-    memcpy(buf, reply, len);
-    buf[len] = '\0';
-    return buf;
+    return copy_until(reply, "\n", buf, size);
 }
 
 // The first word of a request, for reports: values (keys, pins) stay out.
 static const char *verb(const char *cmd, char *buf, size_t size)
 {
-    size_t len = strcspn(cmd, " ");
-    if (len >= size)
-        len = size - 1;
-    memcpy(buf, cmd, len);
-    buf[len] = '\0';
-    return buf;
+    return copy_until(cmd, " ", buf, size);
 }
 
 // ---- the connection --------------------------------------------------------------

@@ -15,8 +15,8 @@ if [ "$file" = - ]; then
 else
     . "$file"
 fi
-spec=$(complete -p "$command") || exit 1
-func=${spec#*-F }
+compspec=$(complete -p "$command") || exit 1
+func=${compspec#*-F }
 func=${func%% *}
 for line in "$@"; do
     COMP_LINE=$line
