@@ -14,9 +14,10 @@ case $dir in /*) ;; *) dir=$PWD/$dir ;; esac
 out=$dir/coverage
 
 bash "$repo/scripts/setup.sh"
+# Only the tests count: not a previous run (whose counts would not match a
+# changed source), nor the tool run at build time for the manual page.
+[ ! -d "$dir" ] || find "$dir" -name '*.gcda' -delete
 bash "$repo/scripts/build.sh" "$dir" -DDEBUG_COVERAGE=ON
-# Only the tests count: not a previous run, nor the tool run at build time
-# for the manual page.
 find "$dir" -name '*.gcda' -delete
 status=0
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 1800 || status=$?
