@@ -88,6 +88,7 @@ TEST_F(Mtd, LinesThatAreNoPartitionsAreSkippedWithoutMovingTheStarts)
                ": 00100000 00020000 \"mtd without a device\"\n"
                "mtd1: zz \"no numbers\"\n"
                "mtd2: 100000000 00020000 \"beyond 32 bits\"\n"
+               "mtd2: 00100000 100000000 \"erase size beyond 32 bits\"\n"
                "mtd3: 00100000\n"
                "mtd4: 00100000 00020000\n"
                "mtd5: 00200000 00020000 \"ok\"\n");
@@ -116,6 +117,10 @@ TEST_F(Mtd, TheRestOfAnOverLongLineIsNoLineOfItsOwn)
     read_table(line + "mtd1: 00100000 00020000 \"next\"\n");
     ASSERT_EQ(2, mtd_partition_count);
     EXPECT_STREQ("/dev/mtd1", part(1).dev_path);
+    // The last line, over-long and without its newline: the table ends there.
+    read_table("mtd1: 00100000 00020000 \"next\"\n" + line.substr(0, line.size() - 1));
+    ASSERT_EQ(2, mtd_partition_count);
+    EXPECT_STREQ("/dev/mtd0", part(1).dev_path);
 }
 
 TEST_F(Mtd, APartitionEndingNearFourGigabytesDoesNotWrapTheOffset)

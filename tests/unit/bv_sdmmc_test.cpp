@@ -421,7 +421,8 @@ TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
     fake.mounts = "/dev/mmcblk10 /mnt/other vfat rw 0 0\n"
                   "/dev/mmcblk1 /mnt/mmc fuse rw 0 0\n"
                   "/dev/mmcblk1p2 /media/card vfat rw 0 0\n"
-                  "/dev/mmcblk1px /mnt/odd vfat rw 0 0\n";
+                  "/dev/mmcblk1px /mnt/odd vfat rw 0 0\n"
+                  "/dev/mmcblk1p /mnt/bare vfat rw 0 0\n";
     ASSERT_EQ(sdmmc_detect(), 1);
     EXPECT_EQ(capture(sdmmc_unmount), 0);
     EXPECT_EQ(fake.events(),
