@@ -553,10 +553,14 @@ static void security_of(const char *flags, char *out, size_t size)
         snprintf(out, size, "open");
 }
 
+// IEEE 802.11 channel numbers: 2.4 GHz 1..13 from 2407 and 14 at 2484;
+// 5 GHz from 5000; 6 GHz 1..233 from 5950, and channel 2 below them at 5935.
 static int channel_of(int freq)
 {
     if (freq == 2484)
         return 14;
+    if (freq == 5935)
+        return 2;
     if (freq >= 2412 && freq <= 2472)
         return (freq - 2407) / 5;
     if (freq >= 5000 && freq < 5925)
