@@ -2,7 +2,7 @@
 # Line and branch coverage of the whole test suite, per unit (core, osa, each
 # board library, each module):
 #   scripts/coverage.sh [DIR]   (default DIR: build-cov)
-# builds DIR with gcov counters (-DDEBUG_COVERAGE=ON), runs every test on it
+# builds DIR with gcov counters (-DDEBUG_COVERAGE=ON, Debug), runs every test on it
 # and writes DIR/coverage/: summary.txt (the table it also prints),
 # <unit>.uncovered (each line no test runs, and each line run with a branch
 # never taken), report.json (gcovr's, for other reports). Test failures are
@@ -17,7 +17,9 @@ bash "$repo/scripts/setup.sh"
 # Only the tests count: not a previous run (whose counts would not match a
 # changed source), nor the tool run at build time for the manual page.
 [ ! -d "$dir" ] || find "$dir" -name '*.gcda' -delete
-bash "$repo/scripts/build.sh" "$dir" -DDEBUG_COVERAGE=ON
+# Unoptimised, so that each line and each condition of the source keeps
+# its own counts.
+bash "$repo/scripts/build.sh" "$dir" -DDEBUG_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug
 find "$dir" -name '*.gcda' -delete
 status=0
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 1800 || status=$?
