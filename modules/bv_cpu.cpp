@@ -4,10 +4,12 @@
 #include "debug_module.h"
 #include "osa.h"
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 static const char OSA_UNIT[] = "bv_cpu";
 
@@ -241,14 +243,37 @@ static void cpu_format_summary(char *buf, size_t size, const cpu_stats *s)
              s->min);
 }
 
-// One line on the console in green, the same line plain in the log. The log
-// is flushed at once so that it holds every reported line whatever happens.
+// Set once a line could not be written: the log then ends where its last
+// whole line ends, and the console goes on alone.
+static int cpu_log_failed = 0;
+
+// Writes one whole line to the log with one write(), so that the log holds
+// every reported line whatever happens; a line cut short by a full disk is
+// cut off again and the failure reported, once.
+static void cpu_log_line(FILE *log, const char *line)
+{
+    char text[160];
+    int len = snprintf(text, sizeof text, "%s\n", line);
+    if (len < 0 || len >= (int)sizeof text)
+        len = (int)strlen(text);
+    int fd = fileno(log);
+    off_t start = lseek(fd, 0, SEEK_CUR);
+    ssize_t done = write(fd, text, (size_t)len);
+    if (done == len)
+        return;
+    int err = done < 0 ? errno : ENOSPC; // short without an error: the disk is full
+    if (done > 0 && start >= 0 && ftruncate(fd, start) == 0)
+        lseek(fd, start, SEEK_SET);
+    fprintf(stderr, CPU_RED "Error: Can't write log %s: %s\n" CPU_DEFAULT " \n", cpu_log_name,
+            strerror(err));
+    cpu_log_failed = 1;
+}
+
+// One line on the console in green, the same line plain in the log.
 static void cpu_emit(FILE *log, const char *line)
 {
-    if (log != NULL) {
-        fprintf(log, "%s\n", line);
-        fflush(log);
-    }
+    if (log != NULL && !cpu_log_failed)
+        cpu_log_line(log, line);
     OSA_printf(CPU_GREEN "%s" CPU_DEFAULT " \n", line);
 }
 

@@ -144,7 +144,8 @@ static void db_disconnect(void)
 /* ---- the database lock ---------------------------------------------------- */
 
 // Returns the locked descriptor, or -1 when the lock could not be had: the
-// access then goes ahead under SQLite's own locking only. While another
+// access then goes ahead under SQLite's own locking only (a lock file that
+// cannot be made, on a full /tmp, is reported). While another
 // process holds the file the lock is tried again after a pause that grows to
 // DB_LOCK_POLL_MAX_MS; a stop asked for meanwhile (Ctrl-C, SIGTERM) ends the
 // wait with DB_STOPPED and nothing held, and the access must not run. (A
@@ -153,8 +154,10 @@ static void db_disconnect(void)
 static int db_lock(void)
 {
     int fd = open(db_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        OSA_ERROR("%s: %s, run without the lock file \n", db_lock_path, strerror(errno));
         return -1;
+    }
     pthread_rwlock_wrlock(&db_rwlock);
     uint32_t pause_ms = 1;
     while (lockf(fd, F_TLOCK, 0) != 0) {

@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -397,7 +398,27 @@ static int sdmmc_print_free(void)
     return err;
 }
 
-// A full card does not end the fill: dd's status is not looked at.
+// What became of a file whose dd failed: its name, why (a card with less
+// room left than a file is full) and whether part of it was written.
+static void sdmmc_fill_failure(uint32_t index, int status, char *text, size_t size)
+{
+    char path[64];
+    snprintf(path, sizeof path, "%s/file%d", SDMMC_MOUNT_POINT, (int)index);
+    struct stat st;
+    bool part = stat(path, &st) == 0 && st.st_size > 0;
+    card_sizes sizes;
+    bool full = card_sizes_read(&sizes) == 0 &&
+                sizes.free < (uint64_t)settings.fill_file_size_mb * 1024u * 1024u;
+    char reason[64];
+    if (full)
+        snprintf(reason, sizeof reason, "%s", strerror(ENOSPC));
+    else
+        snprintf(reason, sizeof reason, "dd failed with status %d", status);
+    snprintf(text, size, "%s: %s, %s", path, reason, part ? "written in part" : "not written");
+}
+
+// The fill ends at the first dd that fails (a full card): the files after it
+// would be empty, and the total counts only the whole files.
 static int sdmmc_filling_disk(void)
 {
     if (sdmmc_mount() != 0) {
@@ -417,9 +438,17 @@ static int sdmmc_filling_disk(void)
     uint32_t i;
     for (i = 0; i < settings.fill_file_count && !stop_flag; i++) {
         OSA_printf("Create %s/file%d \n", SDMMC_MOUNT_POINT, (int)i);
-        if (sdmmc_step("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
-                       (int)i, settings.fill_file_size_mb * 8u) == SDMMC_STOPPED)
+        int status = sdmmc_step("dd if=/dev/zero of=/mnt/mmc/file%d  bs=128k count=%u > /dev/null 2>&1",
+                                (int)i, settings.fill_file_size_mb * 8u);
+        if (status == SDMMC_STOPPED)
             break;
+        // A dd ended by a stop counts, as the loop's own test then ends it.
+        if (status != 0 && !stop_flag) {
+            char text[160];
+            sdmmc_fill_failure(i, status, text, sizeof text);
+            OSA_ERROR("%s; the fill ends \n", text);
+            break;
+        }
         if ((i + 1) % SDMMC_FREE_REPORT_EVERY == 0 && (err = sdmmc_print_free()) != 0)
             OSA_ERROR("statfs64 %s failed: %s\n", SDMMC_MOUNT_POINT, strerror(err));
         OSA_sleepMs(SDMMC_SETTLE_MS);

@@ -8,7 +8,8 @@
 // reports the wedged semaphore, writes the record without it and frees the
 // semaphore again. Each record is one write() to a file opened with
 // O_APPEND, which the kernel never interleaves with another writer's, so
-// writing without the semaphore neither loses nor tears a record.
+// writing without the semaphore neither loses nor tears a record. On a full
+// disk a record is written whole or cut off again (log_write).
 #include "osa.h"
 
 #include <errno.h>
@@ -16,6 +17,7 @@
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -181,6 +183,33 @@ static int log_open(void)
     return 0;
 }
 
+// Appends the record whole or not at all. A short write (a disk that fills
+// up) is tried once more for the rest; a record still short is cut off
+// again, unless another writer has appended after it meanwhile (a record
+// written without the semaphore), whose record must not go with it. On
+// failure errno tells why.
+static int log_write(const void *data, unsigned int len)
+{
+    off_t start = lseek(log_state.fd, 0, SEEK_END);
+    ssize_t done = write(log_state.fd, data, len);
+    if (done > 0 && (size_t)done < len) {
+        ssize_t more = write(log_state.fd, (const char *)data + done, len - (size_t)done);
+        if (more >= 0)
+            done += more;
+    }
+    if (done == (ssize_t)len)
+        return 0;
+    if (done >= 0) // short without an error of its own: the disk is full
+        errno = ENOSPC;
+    int err = errno;
+    struct stat st;
+    if (done > 0 && start >= 0 && fstat(log_state.fd, &st) == 0 && st.st_size == start + done &&
+        ftruncate(log_state.fd, start) != 0)
+        perror("cut log");
+    errno = err;
+    return -1;
+}
+
 int OSA_log(const void *data, unsigned int len)
 {
     if (log_state.initialised == 0 && OSA_logInit() != 0) {
@@ -195,13 +224,17 @@ int OSA_log(const void *data, unsigned int len)
     if (!taken)
         OSA_ERROR("log semaphore not released within %u ms, record written without it \n",
                   LOG_WAIT_MS);
-    ssize_t written = write(log_state.fd, data, len);
-    if (written <= 0)
-        perror("write log");
-    else
+    int status = log_write(data, len);
+    int err = errno;
+    if (status == 0)
         fsync(log_state.fd);
     log_unlock(taken);
-    return written <= 0 ? -1 : 0;
+    if (status != 0) {
+        errno = err;
+        perror("write log");
+        OSA_ERROR("Faild to write log: %s: %s \n", log_state.path, strerror(err));
+    }
+    return status;
 }
 
 int OSA_logDeinit(void)

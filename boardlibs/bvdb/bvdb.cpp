@@ -2,6 +2,7 @@
 #include "bvdb.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <limits.h>
 #include <sqlite3.h>
 #include <stdio.h>
@@ -12,9 +13,39 @@
 // not a database is refused at connection time, not at the first query.
 static const char CHECK_SQL[] = "PRAGMA schema_version;";
 
+// Failures of the file itself rather than of the statement: the report
+// names the file, and the system's reason when there is one.
+static const int file_errors[] = {SQLITE_FULL, SQLITE_READONLY, SQLITE_IOERR, SQLITE_CANTOPEN,
+                                  SQLITE_PERM};
+
+static bool is_file_error(int code)
+{
+    for (int e : file_errors)
+        if ((code & 0xFF) == e)
+            return true;
+    return false;
+}
+
 static void report(const char *call, sqlite3 *db)
 {
-    fprintf(stderr, "bvdb: %s: %s\n", call, db ? sqlite3_errmsg(db) : "out of memory");
+    if (db == NULL) {
+        fprintf(stderr, "bvdb: %s: out of memory\n", call);
+        return;
+    }
+    const char *file = sqlite3_db_filename(db, "main");
+    if (!is_file_error(sqlite3_extended_errcode(db)) || file == NULL || *file == '\0') {
+        fprintf(stderr, "bvdb: %s: %s\n", call, sqlite3_errmsg(db));
+        return;
+    }
+    int err = sqlite3_system_errno(db);
+    // SQLite's unix layer answers a failed write of the file or its journal
+    // with SQLITE_FULL on ENOSPC alone, and does not always keep the errno.
+    if (err == 0 && (sqlite3_extended_errcode(db) & 0xFF) == SQLITE_FULL)
+        err = ENOSPC;
+    if (err != 0)
+        fprintf(stderr, "bvdb: %s: %s: %s (%s)\n", call, file, sqlite3_errmsg(db), strerror(err));
+    else
+        fprintf(stderr, "bvdb: %s: %s: %s\n", call, file, sqlite3_errmsg(db));
 }
 
 struct conn_options {
