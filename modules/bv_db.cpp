@@ -373,7 +373,8 @@ static void db_act(int letter, const char *arg)
             a.action(a.fixed_arg != NULL ? a.fixed_arg : arg);
 }
 
-static int db_init_param(int argc, char **argv)
+// ACT does an option's work: the fuzz target parses without it.
+static int db_init_param(int argc, char **argv, void (*act)(int, const char *) = db_act)
 {
     optind = 0; // a fresh scan of the whole vector
     int ch;
@@ -384,7 +385,7 @@ static int db_init_param(int argc, char **argv)
             db_usage();
             break;
         }
-        db_act(ch, optarg);
+        act(ch, optarg);
     }
     return 0;
 }
