@@ -226,6 +226,22 @@ static void db_format_row(text_out *out, void *stmt, int columns)
     }
 }
 
+// The heading line of the column names, then one line per row from the
+// current one on; rows past a full buffer would be cut away anyway: not read.
+static void db_format_result(text_out *out, void *handle, void *stmt, int columns)
+{
+    text_append(out, "\n");
+    for (int i = 0; i < columns; i++) {
+        const char *name = sqlite_query_column_name(handle, stmt, i);
+        if (name != NULL)
+            text_append(out, "%-16s", name);
+    }
+    do
+        db_format_row(out, stmt, columns);
+    while (!text_full(out) && sqlite_query_next(stmt) == 0);
+    text_append(out, "\n");
+}
+
 static int db_query(const char *sql, char *buffer, size_t size)
 {
     if (!is_db_init())
@@ -245,17 +261,7 @@ static int db_query(const char *sql, char *buffer, size_t size)
         return -1;
     }
     text_out out = {buffer, size, 0};
-    text_append(&out, "\n");
-    for (int i = 0; i < columns; i++) {
-        const char *name = sqlite_query_column_name(db_handle, stmt, i);
-        if (name != NULL)
-            text_append(&out, "%-16s", name);
-    }
-    // Rows past a full buffer would be cut away anyway: not read.
-    do
-        db_format_row(&out, stmt, columns);
-    while (!text_full(&out) && sqlite_query_next(stmt) == 0);
-    text_append(&out, "\n");
+    db_format_result(&out, db_handle, stmt, columns);
     sqlite_clear_stmt(stmt);
     db_unlock(fd);
     return 0;
