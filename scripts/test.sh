@@ -3,18 +3,19 @@
 # standard build type with GCC and Clang, native and AArch64; then the tests
 # on the normal build, on an AddressSanitizer + UndefinedBehaviorSanitizer
 # build, and on the board's own AArch64 build under emulation (qemu-user),
-# with the size report of both targets; then builds, lints and tests the
-# Debian packages (scripts/package.sh).
-#   scripts/test.sh [builds|native|asan|aarch64|package]...   (default: all five)
+# with the size report of both targets; then runs every fuzz target for a few
+# seconds (scripts/fuzz.sh); then builds, lints and tests the Debian packages
+# (scripts/package.sh).
+#   scripts/test.sh [builds|native|asan|aarch64|fuzz|package]...   (default: all six)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 package)
+[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 fuzz package)
 for stage in "${stages[@]}"; do
     case $stage in
-    builds | native | asan | aarch64 | package) ;;
-    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, package)" >&2; exit 2 ;;
+    builds | native | asan | aarch64 | fuzz | package) ;;
+    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, fuzz, package)" >&2; exit 2 ;;
     esac
 done
 bash scripts/setup.sh
@@ -50,6 +51,10 @@ for stage in "${stages[@]}"; do
         run_suite build-aarch64 -DDEBUG_STATIC=ON \
             -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/aarch64-linux-gnu.cmake"
         sized+=(build-aarch64)
+        ;;
+    fuzz)
+        echo "== build-fuzz"
+        bash scripts/fuzz.sh
         ;;
     package)
         bash scripts/package.sh
