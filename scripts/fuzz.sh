@@ -59,10 +59,12 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$work/findings/$target"
     [ -d "$work/seeds/$target" ] && { cp -n "$work/seeds/$target"/* "$corpus"/ 2>/dev/null || true; }
     log=$work/logs/$target.log
+    start=$work/logs/$target.start
+    touch "$start"
     result=ok
     if ! "$program" -runs="$runs" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$work/findings/$target/" "$corpus" >"$log" 2>&1; then
-        result="FINDING: $(ls -t "$work/findings/$target" | head -n 1)"
+        result="FINDING: $(find "$work/findings/$target" -type f -newer "$start" -printf '%f ')"
         failed+=("$target")
     fi
     printf '%-14s %12s %9s %6s %7s  %s\n' "$target" \

@@ -18,6 +18,10 @@ seed() {
     mv "$new" "$out/$1/$(sha1sum < "$new" | cut -c1-16)"
 }
 
+# byte N: the byte of value N (0..255) on standard output.
+# shellcheck disable=SC2059 # the format is the octal escape itself
+byte() { printf "\\$(printf %03o "$1")"; }
+
 # Option lines: "debug -M <module> words..." of every suite. Lines that
 # expand shell variables are left out; quotes are dropped.
 modules=(adc cpu db extdrv gpio ir media motor mtd pt ptz pwm sdmmc wifi)
@@ -36,7 +40,7 @@ done
 
 # /proc/stat readers: a /proc/self/stat line, then a whole /proc/stat.
 for stat in "$e2e"/fixtures/cpu/*.stat; do
-    cat "$stat" | seed cpu_stat
+    seed cpu_stat < "$stat"
     { echo '1234 (debug) R 1 1234 1234 0 -1 4194304 100 0 0 0 7 3 0 0 20 0 1 0'; cat "$stat"; } |
         seed cpu_stat
 done
@@ -51,7 +55,7 @@ done
 reports=(sys vb vpss vi venc rc acodec ao adec ai aenc ai ao)
 for i in "${!reports[@]}"; do
     log=$repo/simboard/fixtures/media/${reports[$i]}.log
-    [ -f "$log" ] && { printf "\\x$(printf %02x "$i")"; cat "$log"; } | seed media_log
+    [ -f "$log" ] && { byte "$i"; cat "$log"; } | seed media_log
 done
 
 # db statement files: the board's own SQL.
@@ -68,7 +72,7 @@ printf '\x01a\0b\0%0300d\0' 7 | seed db_result
 {
     printf '\x00\x10\x20\x00\x00\x01\x01\x01\x00\x00'
     for cmd in 0 1 2 3 4 5 6 7 8 9 10 11 14 15 17 18 21 27 28 29 30 32; do
-        printf "\\x02\\x$(printf %02x "$cmd")\\x00\\x00\\x00"
+        byte 2; byte "$cmd"; printf '\0\0\0'
     done
     printf '\x03\x00\x00\x05\x00\x04\x05\x00\x00\x00\x05\x07\x00\x00\x00'
 } | seed pelco_frame
