@@ -13,19 +13,32 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+// Both readers over one file's contents; 0 when both found their figures.
+static int read_both(const uint8_t *data, size_t size, cpu_counters *c)
 {
-    // The previous run's reading is the baseline of this one's interval.
-    static cpu_counters prev;
-    cpu_counters now = {};
-
     FILE *fp = fuzz_open_bytes(data, size);
-    int stat = cpu_parse_stat(fp, &now);
+    int stat = cpu_parse_stat(fp, c);
     fclose(fp);
     fp = fuzz_open_bytes(data, size);
-    int self = cpu_parse_self(fp, &now);
+    int self = cpu_parse_self(fp, c);
     fclose(fp);
-    if (stat != 0 || self != 0)
+    return stat == 0 && self == 0 ? 0 : -1;
+}
+
+// Two readings, split at the first NUL byte: the baseline, then the reading
+// at the end of the interval (without a NUL, all counters 0 at first).
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    cpu_counters prev = {}, now = {};
+    const uint8_t *nul = (const uint8_t *)memchr(data, '\0', size);
+    if (nul != NULL) {
+        size_t first = (size_t)(nul - data);
+        if (read_both(data, first, &prev) != 0)
+            return 0;
+        data += first + 1;
+        size -= first + 1;
+    }
+    if (read_both(data, size, &now) != 0)
         return 0;
 
     cpu_load load;
@@ -39,6 +52,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         char line[256];
         cpu_format_line(line, sizeof line, &load);
     }
-    prev = now;
     return 0;
 }

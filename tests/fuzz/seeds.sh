@@ -38,10 +38,13 @@ for module in "${modules[@]}"; do
     printf '%s\0' --nosuch 1 | seed "parse_$module"
 done
 
-# /proc/stat readers: a /proc/self/stat line, then a whole /proc/stat.
+# /proc/stat readers: a /proc/self/stat line, then a whole /proc/stat; the
+# cpu suite's base reading, a NUL and each of its later readings.
+self_line() { echo "1234 (debug) R 1 1234 1234 0 -1 4194304 100 0 0 0 $1 3 0 0 20 0 1 0"; }
 for stat in "$e2e"/fixtures/cpu/*.stat; do
     seed cpu_stat < "$stat"
-    { echo '1234 (debug) R 1 1234 1234 0 -1 4194304 100 0 0 0 7 3 0 0 20 0 1 0'; cat "$stat"; } |
+    { self_line 7; cat "$stat"; } | seed cpu_stat
+    { self_line 7; cat "$e2e"/fixtures/cpu/base.stat; printf '\0'; self_line 9; cat "$stat"; } |
         seed cpu_stat
 done
 
