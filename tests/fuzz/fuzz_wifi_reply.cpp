@@ -44,7 +44,7 @@ static void read_event(const char *reply)
 }
 
 // Every entry as read_bss_table keeps it; the list must hold the strongest
-// of them, strongest first.
+// of them, strongest first, and prints as the scan's table.
 static void read_bss(char *const *entries, int count)
 {
     list.count = list.found = 0;
@@ -67,6 +67,7 @@ static void read_bss(char *const *entries, int count)
     qsort(all, (size_t)parsed, sizeof all[0], stronger_first);
     for (int i = 0; i < list.count; i++)
         FUZZ_CHECK(stronger_first(&list.ap[i], &all[i]) == 0);
+    print_ap_list("wlan0", WIFI_MODE_ADHOC, &list);
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
