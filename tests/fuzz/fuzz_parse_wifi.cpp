@@ -1,5 +1,6 @@
 // wifi's option parser over a whole argument vector made of the fuzz bytes.
-// The action options are parsed with their gate closed (stop_flag set).
+// The action options are parsed with their gate closed (stop_flag set); the
+// fields derived from the others before the record is applied follow.
 #include "bv_wifi.cpp"
 #include "fuzz.h"
 
@@ -18,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz_args args;
     fuzz_args_build(&args, "wifi", data, size);
-    fuzz_call([&] { wifi_init_param(args.argc, args.argv); });
+    fuzz_call([&] {
+        wifi_init_param(args.argc, args.argv);
+        wifi_complete_param();
+    });
     fuzz_args_free(&args);
     return 0;
 }
