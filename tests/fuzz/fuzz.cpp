@@ -88,6 +88,17 @@ void fuzz_restore(void)
 
 /* ---- output ---------------------------------------------------------------- */
 
+static bool discarding;
+
+// Linked with -Wl,--wrap=OSA_putchar: the usage's rows of stars are written
+// one character at a time, each with the console lock and a flush, which
+// made a usage cost some 170 console calls. Discarded output skips them.
+extern "C" int __real_OSA_putchar(int ch);
+extern "C" int __wrap_OSA_putchar(int ch)
+{
+    return discarding ? (unsigned char)ch : __real_OSA_putchar(ch);
+}
+
 static ssize_t discard(void *, const char *, size_t size) { return (ssize_t)size; }
 
 // Fully buffered with a static buffer: a flush after every line, as the
@@ -111,6 +122,7 @@ void fuzz_init(void)
     static char out_buf[1 << 14], err_buf[1 << 14];
     stdout = discarding_stream(out_buf, sizeof out_buf);
     stderr = discarding_stream(err_buf, sizeof err_buf);
+    discarding = true;
 }
 
 FILE *fuzz_open_bytes(const uint8_t *data, size_t size)
