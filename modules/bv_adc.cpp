@@ -152,6 +152,13 @@ static int adc_init_param(int argc, char **argv)
 
 /* ---- sampling -------------------------------------------------------------- */
 
+// A raw IIO reading (decimal text, at most four characters) in millivolts.
+static int adc_millivolts(const char *text)
+{
+    int32_t raw = atoi(text);
+    return raw * 580 / 1900;
+}
+
 // The channel's reading scaled to millivolts, or -1 when it cannot be read.
 static int read_adc_channel(int channel)
 {
@@ -171,8 +178,7 @@ static int read_adc_channel(int channel)
     size_t got = fread(text, 1, sizeof text - 1, fp);
     text[got] = '\0';
     fclose(fp);
-    int32_t raw = atoi(text);
-    return raw * 580 / 1900;
+    return adc_millivolts(text);
 }
 
 static void adc_sample_once(int channel)

@@ -104,19 +104,25 @@ static uint64_t counter_delta(uint64_t now, uint64_t prev) { return now > prev ?
 // record alone when no clock tick passed in between (nothing to divide by).
 static int cpu_compute(const cpu_counters *prev, const cpu_counters *now, cpu_load *out)
 {
-    uint64_t d[CPU_TICK_KINDS];
-    uint64_t total = 0;
+    // Deltas are summed as doubles: counters no kernel writes (a "-1" reads
+    // as 2^64 - 1) could otherwise add up past 64 bits and wrap round into
+    // shares beyond the interval.
+    double d[CPU_TICK_KINDS];
+    double all = 0;
     for (int i = 0; i < CPU_TICK_KINDS; i++) {
-        d[i] = counter_delta(now->tick[i], prev->tick[i]);
-        total += d[i];
+        d[i] = (double)counter_delta(now->tick[i], prev->tick[i]);
+        all += d[i];
     }
-    if (total == 0)
+    if (all == 0)
         return -1;
 
-    const double all = (double)total;
-    auto share = [all](uint64_t ticks) { return (double)ticks * 100.0 / all; };
+    // No part of the interval exceeds the whole, rounding included.
+    auto share = [all](double ticks) {
+        double s = ticks * 100.0 / all;
+        return s < 100.0 ? s : 100.0;
+    };
     out->load = 100.0 - share(d[CPU_IDLE]);
-    out->proc = share(counter_delta(now->process, prev->process));
+    out->proc = (double)counter_delta(now->process, prev->process) * 100.0 / all;
     out->user = share(d[CPU_USER] + d[CPU_NICE]);
     out->nice = share(d[CPU_NICE]);
     out->sys = share(d[CPU_SYSTEM] + d[CPU_IRQ] + d[CPU_SOFTIRQ]);

@@ -229,6 +229,22 @@ static void db_format_row(text_out *out, void *stmt, int columns)
     }
 }
 
+// The heading line of the column names, then one line per row from the
+// current one on; rows past a full buffer would be cut away anyway: not read.
+static void db_format_result(text_out *out, void *handle, void *stmt, int columns)
+{
+    text_append(out, "\n");
+    for (int i = 0; i < columns; i++) {
+        const char *name = sqlite_query_column_name(handle, stmt, i);
+        if (name != NULL)
+            text_append(out, "%-16s", name);
+    }
+    do
+        db_format_row(out, stmt, columns);
+    while (!text_full(out) && sqlite_query_next(stmt) == 0);
+    text_append(out, "\n");
+}
+
 static int db_query(const char *sql, char *buffer, size_t size)
 {
     if (!is_db_init())
@@ -248,17 +264,7 @@ static int db_query(const char *sql, char *buffer, size_t size)
         return -1;
     }
     text_out out = {buffer, size, 0};
-    text_append(&out, "\n");
-    for (int i = 0; i < columns; i++) {
-        const char *name = sqlite_query_column_name(db_handle, stmt, i);
-        if (name != NULL)
-            text_append(&out, "%-16s", name);
-    }
-    // Rows past a full buffer would be cut away anyway: not read.
-    do
-        db_format_row(&out, stmt, columns);
-    while (!text_full(&out) && sqlite_query_next(stmt) == 0);
-    text_append(&out, "\n");
+    db_format_result(&out, db_handle, stmt, columns);
     sqlite_clear_stmt(stmt);
     db_unlock(fd);
     return 0;
@@ -376,7 +382,8 @@ static void db_act(int letter, const char *arg)
             a.action(a.fixed_arg != NULL ? a.fixed_arg : arg);
 }
 
-static int db_init_param(int argc, char **argv)
+// ACT does an option's work: the fuzz target parses without it.
+static int db_init_param(int argc, char **argv, void (*act)(int, const char *) = db_act)
 {
     optind = 0; // a fresh scan of the whole vector
     int ch;
@@ -387,7 +394,7 @@ static int db_init_param(int argc, char **argv)
             db_usage();
             break;
         }
-        db_act(ch, optarg);
+        act(ch, optarg);
     }
     return 0;
 }

@@ -367,7 +367,27 @@ static int media_usage(void)
     return 0;
 }
 
-static int media_init_param(int argc, char **argv)
+// What one option shows.
+static void media_show(int option)
+{
+    switch (option) {
+    case 'a':
+        media_show_all();
+        break;
+    case MEDIA_AUDIO:
+        media_show_audio();
+        break;
+    case MEDIA_VIDEO:
+        media_show_video();
+        break;
+    default:
+        media_show_log(option);
+        break;
+    }
+}
+
+// SHOW does an option's work: the fuzz target parses without it.
+static int media_init_param(int argc, char **argv, void (*show)(int) = media_show)
 {
     int index = 0;
     int c;
@@ -375,21 +395,12 @@ static int media_init_param(int argc, char **argv)
         switch (c) {
         case 'M':
             break;
-        case 'a':
-            media_show_all();
-            break;
-        case MEDIA_AUDIO:
-            media_show_audio();
-            break;
-        case MEDIA_VIDEO:
-            media_show_video();
-            break;
         case '?':
             OSA_ERROR("Unknow option\n");
             media_usage();
             exit(-1);
         default:
-            media_show_log(c);
+            show(c);
             break;
         }
     }

@@ -62,7 +62,9 @@ static void motor_set_piris(uint32_t duty)
 
 // A bad value ends the process after the report and the usage; a P-iris
 // duty applied before it stays applied.
-static int motor_init_param(int argc, char **argv)
+// SET_PIRIS applies a P-iris duty at once: the fuzz target parses without it.
+static int motor_init_param(int argc, char **argv,
+                            void (*set_piris)(uint32_t) = motor_set_piris)
 {
     int opt;
 
@@ -94,7 +96,7 @@ static int motor_init_param(int argc, char **argv)
                 OSA_ERROR("Error P-iris duty!\n");
                 bad = 1;
             } else {
-                motor_set_piris((uint32_t)duty);
+                set_piris((uint32_t)duty);
             }
             break;
         }

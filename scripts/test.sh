@@ -4,18 +4,19 @@
 # on the normal build, on an AddressSanitizer + UndefinedBehaviorSanitizer
 # build, and on the board's own AArch64 build under emulation (qemu-user),
 # with the size report of both targets; then the coverage of the tests per
-# unit (scripts/coverage.sh); then builds, lints and tests the Debian
-# packages (scripts/package.sh).
-#   scripts/test.sh [builds|native|asan|aarch64|coverage|package]...   (default: all six)
+# unit (scripts/coverage.sh); then runs every fuzz target for a few seconds
+# (scripts/fuzz.sh); then builds, lints and tests the Debian packages
+# (scripts/package.sh).
+#   scripts/test.sh [builds|native|asan|aarch64|coverage|fuzz|package]...   (default: all seven)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 coverage package)
+[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 coverage fuzz package)
 for stage in "${stages[@]}"; do
     case $stage in
-    builds | native | asan | aarch64 | coverage | package) ;;
-    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, coverage, package)" >&2; exit 2 ;;
+    builds | native | asan | aarch64 | coverage | fuzz | package) ;;
+    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, coverage, fuzz, package)" >&2; exit 2 ;;
     esac
 done
 bash scripts/setup.sh
@@ -57,6 +58,10 @@ for stage in "${stages[@]}"; do
         echo "== build-cov"
         bash scripts/coverage.sh "$repo/build-cov"
         echo "== build-cov: $((SECONDS - start)) s"
+        ;;
+    fuzz)
+        echo "== build-fuzz"
+        bash scripts/fuzz.sh
         ;;
     package)
         bash scripts/package.sh

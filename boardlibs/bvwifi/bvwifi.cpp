@@ -406,12 +406,9 @@ static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_f
 
 // ---- applying a network atomically -------------------------------------------------
 
-// The ids of the networks wpa_supplicant holds now.
-static int list_networks(wifi_ctrl *c, int *ids, int max)
+// The ids of a LIST_NETWORKS answer, at most MAX.
+static int network_ids(const char *reply, int *ids, int max)
 {
-    static char reply[REPLY_SIZE + 1];
-    if (ctrl_request(c, "LIST_NETWORKS", reply, sizeof reply) < 0)
-        return -1;
     int count = 0;
     const char *line = strchr(reply, '\n'); // after the heading
     while (line != NULL && *++line != '\0' && count < max) {
@@ -423,6 +420,15 @@ static int list_networks(wifi_ctrl *c, int *ids, int max)
         line = strchr(line, '\n');
     }
     return count;
+}
+
+// The ids of the networks wpa_supplicant holds now.
+static int list_networks(wifi_ctrl *c, int *ids, int max)
+{
+    static char reply[REPLY_SIZE + 1];
+    if (ctrl_request(c, "LIST_NETWORKS", reply, sizeof reply) < 0)
+        return -1;
+    return network_ids(reply, ids, max);
 }
 
 static void remove_network(wifi_ctrl *c, int id)
@@ -650,6 +656,13 @@ static int read_bss_table(wifi_ctrl *c, uint32_t mode, wifi_ap_list *list)
     return 0;
 }
 
+// An event's text after its priority ("<3>CTRL-EVENT-...").
+static const char *event_text(const char *event)
+{
+    const char *text = event[0] == '<' ? strchr(event, '>') : NULL;
+    return text != NULL ? text + 1 : event;
+}
+
 // Asks for a scan and waits for its results on a second, attached
 // connection. 0, or -1 (reported).
 static int run_scan(wifi_ctrl *c, const char *ifname)
@@ -676,8 +689,7 @@ static int run_scan(wifi_ctrl *c, const char *ifname)
             status = -1;
             break;
         }
-        const char *text = event[0] == '<' ? strchr(event, '>') : NULL;
-        text = text != NULL ? text + 1 : event;
+        const char *text = event_text(event);
         if (strncmp(text, EVENT_SCAN_RESULTS, sizeof EVENT_SCAN_RESULTS - 1) == 0)
             status = 0;
         else if (strncmp(text, EVENT_SCAN_FAILED, sizeof EVENT_SCAN_FAILED - 1) == 0) {
@@ -975,10 +987,27 @@ static const struct {
     {"FREQUENCY", "frequency", "MHz"},
 };
 
+// The figures of a SIGNAL_POLL answer as one line of TEXT; its length.
+static size_t signal_figures(const char *reply, char *text, size_t size)
+{
+    char value[32];
+    size_t used = 0;
+    text[0] = '\0';
+    for (const auto &figure : SIGNAL_FIGURES) {
+        if (kv_get(reply, figure.key, value, sizeof value) != 0 || strcmp(value, "9999") == 0)
+            continue;
+        used += (size_t)snprintf(text + used, size - used, "%s%s %s %s", used ? ", " : "",
+                                 figure.name, value, figure.unit);
+        if (used >= size)
+            used = size - 1;
+    }
+    return used;
+}
+
 int wifi_print_status(void)
 {
     static char reply[REPLY_SIZE + 1];
-    char state[32], ssid[SSID_TEXT_SIZE], bssid[32], value[32], text[256];
+    char state[32], ssid[SSID_TEXT_SIZE], bssid[32], text[256];
     wifi_ctrl c;
     if (ctrl_open(&c, current_ifname) != 0)
         return -1;
@@ -992,17 +1021,7 @@ int wifi_print_status(void)
             say(", bssid %s", bssid);
         say("\n");
         if (ctrl_request(&c, "SIGNAL_POLL", reply, sizeof reply) >= 0) {
-            size_t used = 0;
-            for (const auto &figure : SIGNAL_FIGURES) {
-                if (kv_get(reply, figure.key, value, sizeof value) != 0 ||
-                    strcmp(value, "9999") == 0)
-                    continue;
-                used += (size_t)snprintf(text + used, sizeof text - used, "%s%s %s %s",
-                                         used ? ", " : "", figure.name, value, figure.unit);
-                if (used >= sizeof text)
-                    used = sizeof text - 1;
-            }
-            if (used > 0)
+            if (signal_figures(reply, text, sizeof text) > 0)
                 say("%s: %s\n", current_ifname, text);
             else
                 say("%s: the driver reports no signal figures\n", current_ifname);

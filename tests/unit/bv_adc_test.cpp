@@ -81,4 +81,19 @@ TEST_F(Sampling, CountBelowMinusOneWrapsRoundUntilASignal)
     EXPECT_EQ(out.size(), cycles * strlen("Adc[0] = 312\n"));
 }
 
+// The raw file holds at most four characters of decimal text: what atoi
+// makes of them, times 580/1900, rounded toward zero.
+TEST(Scaling, RawTextToMillivolts)
+{
+    const struct {
+        const char *raw;
+        int mv;
+    } cases[] = {
+        {"1900", 580}, {"1023", 312}, {"0", 0},   {"3", 0},      {"4", 1},
+        {"12\n", 3},   {"", 0},       {"abc", 0}, {"9999", 3052}, {"-999", -304},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(adc_millivolts(c.raw), c.mv) << '"' << c.raw << '"';
+}
+
 } // namespace

@@ -97,6 +97,26 @@ TEST(CpuCompute, LargeCountersKeepTheirPrecision)
     EXPECT_DOUBLE_EQ(l.user, 25.0);
 }
 
+// Counters the kernel would never write ("-1" reads as 2^64 - 1): deltas
+// whose sum passes 2^64 must not wrap round into shares beyond the interval.
+TEST(CpuCompute, DeltasBeyond64BitsTogetherStayWithinTheInterval)
+{
+    const uint64_t half = UINT64_C(1) << 63;
+    cpu_counters prev = counters({0, 0, 0, 0, 0, 0, 0, 0});
+    cpu_counters now = counters({half, half, 0, half, 0, 0, 0, 0});
+    cpu_load l = {};
+    ASSERT_EQ(cpu_compute(&prev, &now, &l), 0);
+    EXPECT_DOUBLE_EQ(l.idle, 100.0 / 3);
+    EXPECT_DOUBLE_EQ(l.nice, 100.0 / 3);
+    EXPECT_DOUBLE_EQ(l.user, 200.0 / 3); // nice time included
+    EXPECT_DOUBLE_EQ(l.load, 200.0 / 3);
+
+    cpu_counters wrapped = counters({UINT64_MAX, 0, UINT64_MAX, 1, 0, UINT64_MAX, 0, 0});
+    ASSERT_EQ(cpu_compute(&prev, &wrapped, &l), 0);
+    for (double share : {l.user, l.nice, l.sys, l.idle, l.iowait, l.irq, l.softirq, l.steal, l.load})
+        EXPECT_TRUE(share >= 0 && share <= 100) << share;
+}
+
 /* ---- readings ---------------------------------------------------------------- */
 
 int parse_stat(const std::string &text, cpu_counters *c)

@@ -1,0 +1,19 @@
+// extdrv's option parser over a whole argument vector made of the fuzz bytes.
+#include "bv_extdrv.cpp"
+#include "fuzz.h"
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_init();
+    FUZZ_KEEP(extdrv_request);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz_args args;
+    fuzz_args_build(&args, "extdrv", data, size);
+    fuzz_call([&] { pt_init_param(&extdrv_twin, args.argc, args.argv); });
+    fuzz_args_free(&args);
+    return 0;
+}

@@ -1,0 +1,19 @@
+// pt's option parser over a whole argument vector made of the fuzz bytes.
+#include "bv_pt.cpp"
+#include "fuzz.h"
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_init();
+    FUZZ_KEEP(pt_request);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz_args args;
+    fuzz_args_build(&args, "pt", data, size);
+    fuzz_call([&] { pt_init_param(&pt_twin, args.argc, args.argv); });
+    fuzz_args_free(&args);
+    return 0;
+}
