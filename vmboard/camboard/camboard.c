@@ -1,0 +1,375 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * The camera board's own devices on a board that lacks them: the SoC's four
+ * GPIO banks, its PWM block, the photodiode's ADC and the raw NAND flash.
+ * Each registers through the kernel's own subsystem, so that the subsystem
+ * enforces its rules (exports, directions, duty cycles, bad blocks) and
+ * records what is done to the devices in its trace events. The outside
+ * world is a few module parameters a test writes in
+ * /sys/module/camboard/parameters/:
+ *
+ *   gpio_levels  what drives each bank's input lines (four 32-bit masks)
+ *   badblocks    bad erase blocks of the NAND, by number within the chip
+ *
+ * and the ADC's in_voltageN_raw files, which take the reading to report.
+ */
+
+#include <linux/bitmap.h>
+#include <linux/gpio/driver.h>
+#include <linux/iio/iio.h>
+#include <linux/module.h>
+#include <linux/moduleparam.h>
+#include <linux/mtd/mtd.h>
+#include <linux/mtd/partitions.h>
+#include <linux/platform_device.h>
+#include <linux/pwm.h>
+#include <linux/sizes.h>
+#include <linux/string.h>
+
+#define CAMBOARD_NAME		"camboard"
+
+/* GPIO: four banks of 32 lines at the SoC's global numbers 0, 32, 64, 96 */
+#define CAMBOARD_GPIO_BANKS	4
+#define CAMBOARD_GPIO_LINES	32
+
+/* PWM: one chip of four channels */
+#define CAMBOARD_PWM_CHANNELS	4
+
+/* ADC: three 10-bit channels */
+#define CAMBOARD_ADC_CHANNELS	3
+#define CAMBOARD_ADC_MAX	1023
+
+/* NAND: 128 MiB of 128 KiB erase blocks, 2 KiB pages */
+#define CAMBOARD_NAND_SIZE	SZ_128M
+#define CAMBOARD_NAND_ERASE	SZ_128K
+#define CAMBOARD_NAND_PAGE	SZ_2K
+#define CAMBOARD_NAND_OOB	64
+#define CAMBOARD_NAND_BLOCKS	(CAMBOARD_NAND_SIZE / CAMBOARD_NAND_ERASE)
+#define CAMBOARD_BAD_MAX	64
+
+static unsigned int gpio_levels[CAMBOARD_GPIO_BANKS];
+module_param_array(gpio_levels, uint, NULL, 0644);
+MODULE_PARM_DESC(gpio_levels, "levels driven on each bank's input lines, a mask a bank");
+
+static unsigned int badblocks[CAMBOARD_BAD_MAX];
+static unsigned int nr_badblocks;
+module_param_array(badblocks, uint, &nr_badblocks, 0644);
+MODULE_PARM_DESC(badblocks, "bad erase blocks of the NAND, numbered from the chip's start");
+
+/* The camera's partitions of its NAND flash, in flash order */
+static const struct mtd_partition camboard_nand_parts[] = {
+	{ .name = "boot",   .offset = 0,                    .size = SZ_1M },
+	{ .name = "env",    .offset = MTDPART_OFS_APPEND,   .size = SZ_512K },
+	{ .name = "kernel", .offset = MTDPART_OFS_APPEND,   .size = SZ_4M },
+	{ .name = "rootfs", .offset = MTDPART_OFS_APPEND,   .size = SZ_16M },
+	{ .name = "data",   .offset = MTDPART_OFS_APPEND,   .size = MTDPART_SIZ_FULL },
+};
+
+struct camboard_bank {
+	struct gpio_chip chip;
+	unsigned int index;
+	DECLARE_BITMAP(output, CAMBOARD_GPIO_LINES);
+	DECLARE_BITMAP(level, CAMBOARD_GPIO_LINES);	/* of output lines */
+	char label[16];
+};
+
+struct camboard {
+	struct camboard_bank banks[CAMBOARD_GPIO_BANKS];
+	struct pwm_chip pwm;
+	struct pwm_state pwm_states[CAMBOARD_PWM_CHANNELS];
+	struct mtd_info nand;
+};
+
+struct camboard_adc {
+	struct mutex lock;	/* readings against writes */
+	int raw[CAMBOARD_ADC_CHANNELS];
+};
+
+/* ---- GPIO ---- */
+
+static int camboard_gpio_get(struct gpio_chip *gc, unsigned int offset)
+{
+	struct camboard_bank *bank = gpiochip_get_data(gc);
+
+	if (test_bit(offset, bank->output))
+		return test_bit(offset, bank->level);
+	return !!(READ_ONCE(gpio_levels[bank->index]) & BIT(offset));
+}
+
+static void camboard_gpio_set(struct gpio_chip *gc, unsigned int offset, int value)
+{
+	struct camboard_bank *bank = gpiochip_get_data(gc);
+
+	assign_bit(offset, bank->level, value);
+}
+
+static int camboard_gpio_get_direction(struct gpio_chip *gc, unsigned int offset)
+{
+	struct camboard_bank *bank = gpiochip_get_data(gc);
+
+	return test_bit(offset, bank->output) ? GPIO_LINE_DIRECTION_OUT :
+						GPIO_LINE_DIRECTION_IN;
+}
+
+static int camboard_gpio_direction_input(struct gpio_chip *gc, unsigned int offset)
+{
+	struct camboard_bank *bank = gpiochip_get_data(gc);
+
+	clear_bit(offset, bank->output);
+	return 0;
+}
+
+/* The level is set before the line drives it: no glitch on the way out */
+static int camboard_gpio_direction_output(struct gpio_chip *gc, unsigned int offset,
+					  int value)
+{
+	struct camboard_bank *bank = gpiochip_get_data(gc);
+
+	assign_bit(offset, bank->level, value);
+	set_bit(offset, bank->output);
+	return 0;
+}
+
+static int camboard_gpio_probe(struct device *dev, struct camboard *cb)
+{
+	unsigned int i;
+	int ret;
+
+	for (i = 0; i < CAMBOARD_GPIO_BANKS; i++) {
+		struct camboard_bank *bank = &cb->banks[i];
+		struct gpio_chip *gc = &bank->chip;
+
+		bank->index = i;
+		snprintf(bank->label, sizeof(bank->label), "gpio-bank%u", i);
+		gc->label = bank->label;
+		gc->parent = dev;
+		gc->owner = THIS_MODULE;
+		gc->base = i * CAMBOARD_GPIO_LINES;
+		gc->ngpio = CAMBOARD_GPIO_LINES;
+		gc->get = camboard_gpio_get;
+		gc->set = camboard_gpio_set;
+		gc->get_direction = camboard_gpio_get_direction;
+		gc->direction_input = camboard_gpio_direction_input;
+		gc->direction_output = camboard_gpio_direction_output;
+
+		ret = devm_gpiochip_add_data(dev, gc, bank);
+		if (ret)
+			return ret;
+	}
+	return 0;
+}
+
+/* ---- PWM ---- */
+
+/* The core has checked the state (a period, a duty cycle within it) */
+static int camboard_pwm_apply(struct pwm_chip *chip, struct pwm_device *pwm,
+			      const struct pwm_state *state)
+{
+	struct camboard *cb = container_of(chip, struct camboard, pwm);
+
+	cb->pwm_states[pwm->hwpwm] = *state;
+	return 0;
+}
+
+static int camboard_pwm_get_state(struct pwm_chip *chip, struct pwm_device *pwm,
+				  struct pwm_state *state)
+{
+	struct camboard *cb = container_of(chip, struct camboard, pwm);
+
+	*state = cb->pwm_states[pwm->hwpwm];
+	return 0;
+}
+
+static const struct pwm_ops camboard_pwm_ops = {
+	.apply = camboard_pwm_apply,
+	.get_state = camboard_pwm_get_state,
+	.owner = THIS_MODULE,
+};
+
+static int camboard_pwm_probe(struct device *dev, struct camboard *cb)
+{
+	cb->pwm.dev = dev;
+	cb->pwm.ops = &camboard_pwm_ops;
+	cb->pwm.npwm = CAMBOARD_PWM_CHANNELS;
+	return devm_pwmchip_add(dev, &cb->pwm);
+}
+
+/* ---- ADC ---- */
+
+#define CAMBOARD_ADC_CHANNEL(n) {				\
+	.type = IIO_VOLTAGE,					\
+	.indexed = 1,						\
+	.channel = (n),						\
+	.info_mask_separate = BIT(IIO_CHAN_INFO_RAW),		\
+}
+
+static const struct iio_chan_spec camboard_adc_channels[] = {
+	CAMBOARD_ADC_CHANNEL(0),
+	CAMBOARD_ADC_CHANNEL(1),
+	CAMBOARD_ADC_CHANNEL(2),
+};
+
+static int camboard_adc_read_raw(struct iio_dev *indio_dev,
+				 const struct iio_chan_spec *chan,
+				 int *val, int *val2, long mask)
+{
+	struct camboard_adc *adc = iio_priv(indio_dev);
+
+	if (mask != IIO_CHAN_INFO_RAW)
+		return -EINVAL;
+	mutex_lock(&adc->lock);
+	*val = adc->raw[chan->channel];
+	mutex_unlock(&adc->lock);
+	return IIO_VAL_INT;
+}
+
+/* What the photodiode would give: a test writes the reading to report */
+static int camboard_adc_write_raw(struct iio_dev *indio_dev,
+				  const struct iio_chan_spec *chan,
+				  int val, int val2, long mask)
+{
+	struct camboard_adc *adc = iio_priv(indio_dev);
+
+	if (mask != IIO_CHAN_INFO_RAW || val < 0 || val > CAMBOARD_ADC_MAX || val2)
+		return -EINVAL;
+	mutex_lock(&adc->lock);
+	adc->raw[chan->channel] = val;
+	mutex_unlock(&adc->lock);
+	return 0;
+}
+
+static const struct iio_info camboard_adc_info = {
+	.read_raw = camboard_adc_read_raw,
+	.write_raw = camboard_adc_write_raw,
+};
+
+static int camboard_adc_probe(struct device *dev)
+{
+	struct iio_dev *indio_dev;
+	struct camboard_adc *adc;
+
+	indio_dev = devm_iio_device_alloc(dev, sizeof(*adc));
+	if (!indio_dev)
+		return -ENOMEM;
+	adc = iio_priv(indio_dev);
+	mutex_init(&adc->lock);
+	indio_dev->name = "camboard-adc";
+	indio_dev->info = &camboard_adc_info;
+	indio_dev->modes = INDIO_DIRECT_MODE;
+	indio_dev->channels = camboard_adc_channels;
+	indio_dev->num_channels = ARRAY_SIZE(camboard_adc_channels);
+	return devm_iio_device_register(dev, indio_dev);
+}
+
+/* ---- NAND ---- */
+
+static int camboard_nand_block_isbad(struct mtd_info *mtd, loff_t ofs)
+{
+	unsigned int block = div_u64(ofs, CAMBOARD_NAND_ERASE);
+	unsigned int i;
+	int bad = 0;
+
+	kernel_param_lock(THIS_MODULE);
+	for (i = 0; i < nr_badblocks && !bad; i++)
+		bad = badblocks[i] == block;
+	kernel_param_unlock(THIS_MODULE);
+	return bad;
+}
+
+/* The flash holds no data here: it reads erased and takes no writes */
+static int camboard_nand_read(struct mtd_info *mtd, loff_t from, size_t len,
+			      size_t *retlen, u_char *buf)
+{
+	memset(buf, 0xff, len);
+	*retlen = len;
+	return 0;
+}
+
+static int camboard_nand_erase(struct mtd_info *mtd, struct erase_info *instr)
+{
+	return -EROFS;
+}
+
+static int camboard_nand_probe(struct device *dev, struct camboard *cb)
+{
+	struct mtd_info *mtd = &cb->nand;
+
+	mtd->name = "camboard-nand";
+	mtd->type = MTD_NANDFLASH;
+	mtd->flags = 0;		/* read-only: there is nothing to keep data in */
+	mtd->size = CAMBOARD_NAND_SIZE;
+	mtd->erasesize = CAMBOARD_NAND_ERASE;
+	mtd->writesize = CAMBOARD_NAND_PAGE;
+	mtd->writebufsize = CAMBOARD_NAND_PAGE;
+	mtd->oobsize = CAMBOARD_NAND_OOB;
+	mtd->owner = THIS_MODULE;
+	mtd->dev.parent = dev;
+	mtd->_read = camboard_nand_read;
+	mtd->_erase = camboard_nand_erase;
+	mtd->_block_isbad = camboard_nand_block_isbad;
+	return mtd_device_register(mtd, camboard_nand_parts,
+				   ARRAY_SIZE(camboard_nand_parts));
+}
+
+/* ---- the board ---- */
+
+static int __init camboard_probe(struct platform_device *pdev)
+{
+	struct device *dev = &pdev->dev;
+	struct camboard *cb;
+	int ret;
+
+	cb = devm_kzalloc(dev, sizeof(*cb), GFP_KERNEL);
+	if (!cb)
+		return -ENOMEM;
+	platform_set_drvdata(pdev, cb);
+
+	ret = camboard_gpio_probe(dev, cb);
+	if (ret)
+		return dev_err_probe(dev, ret, "cannot add the GPIO banks\n");
+	ret = camboard_pwm_probe(dev, cb);
+	if (ret)
+		return dev_err_probe(dev, ret, "cannot add the PWM chip\n");
+	ret = camboard_adc_probe(dev);
+	if (ret)
+		return dev_err_probe(dev, ret, "cannot add the ADC\n");
+	ret = camboard_nand_probe(dev, cb);
+	if (ret)
+		return dev_err_probe(dev, ret, "cannot add the NAND\n");
+	return 0;
+}
+
+static int camboard_remove(struct platform_device *pdev)
+{
+	struct camboard *cb = platform_get_drvdata(pdev);
+
+	return mtd_device_unregister(&cb->nand);
+}
+
+static struct platform_driver camboard_driver = {
+	.driver = {
+		.name = CAMBOARD_NAME,
+	},
+	.remove = camboard_remove,
+};
+
+static struct platform_device *camboard_pdev;
+
+/* One device, probed at once: a board that cannot be made fails the load */
+static int __init camboard_init(void)
+{
+	camboard_pdev = platform_create_bundle(&camboard_driver, camboard_probe,
+					       NULL, 0, NULL, 0);
+	return PTR_ERR_OR_ZERO(camboard_pdev);
+}
+module_init(camboard_init);
+
+static void __exit camboard_exit(void)
+{
+	platform_device_unregister(camboard_pdev);
+	platform_driver_unregister(&camboard_driver);
+}
+module_exit(camboard_exit);
+
+MODULE_DESCRIPTION("The camera board's GPIO banks, PWM, ADC and NAND");
+MODULE_LICENSE("GPL");

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Prepares the real-kernel board in OUT (default build-vm/): Debian's arm64
+# kernel, our board module built against its headers, a Debian arm64 root
+# file system with the tool's own arm64 package installed, a blank SD card
+# and the labgrid environment that boots it all under QEMU:
+#   vmboard/prepare.sh [OUT]
+# One step a function, each skipped when what it makes is there and newer
+# than what it is made from. Needs root (the root file system's chroot).
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+vmboard=$repo/vmboard
+out=$(mkdir -p "${1:-$repo/build-vm}" && cd "${1:-$repo/build-vm}" && pwd)
+suite=bookworm
+triplet=aarch64-linux-gnu
+
+step() { echo "== vmboard: $*"; }
+die() { echo "vmboard: $*" >&2; exit 1; }
+# fresh OUTPUT INPUT...: OUTPUT exists and is newer than every INPUT.
+fresh() {
+    local output=$1 input
+    shift
+    [ -e "$output" ] || return 1
+    for input in "$@"; do
+        [ "$input" -nt "$output" ] && return 1
+    done
+    return 0
+}
+
+# The version of the kernel that linux-image-arm64 names now, and the
+# packages of its image, headers and (build machine's) kbuild tools.
+kernel_packages() {
+    image=$(apt-cache depends linux-image-arm64:arm64 | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
+    [ -n "$image" ] || die "apt knows no linux-image-arm64:arm64 (run scripts/setup.sh)"
+    kver=${image#linux-image-}
+    kpkgver=$(apt-cache show "$image:arm64" | sed -n 's/^Version: //p' | head -n 1)
+    kbuild=linux-kbuild-${kver%%.0-*}
+}
+
+# kernel/: the image, its modules and headers, unpacked, never installed.
+fetch_kernel() {
+    local dir=$out/kernel
+    kernel_packages
+    if [ "$(cat "$dir/VERSION" 2>/dev/null)" = "$kver" ]; then return; fi
+    step "kernel $kver ($kpkgver)"
+    rm -rf "$dir" && mkdir -p "$dir/debs" "$dir/root"
+    (cd "$dir/debs" && apt-get download -q=2 "$image:arm64=$kpkgver" \
+        "linux-headers-$kver:arm64=$kpkgver" "linux-headers-${kver%-arm64}-common=$kpkgver" \
+        "$kbuild:amd64=$kpkgver" 2>&1 | grep -v 'unsandboxed' || true)
+    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+    # The headers include their common half by its installed path.
+    sed -i "s|/usr/src/|$dir/root/usr/src/|" "$dir/root/usr/src/linux-headers-$kver/Makefile"
+    ln -sf "root/boot/vmlinuz-$kver" "$dir/vmlinuz"
+    echo "$kver" >"$dir/VERSION"
+}
+
+# camboard/camboard.ko: our board module, out of tree against the headers.
+build_module() {
+    local dir=$out/camboard
+    fresh "$dir/camboard.ko" "$vmboard"/camboard/* "$out/kernel/VERSION" && return
+    step "camboard.ko"
+    rm -rf "$dir" && mkdir -p "$dir"
+    cp "$vmboard"/camboard/* "$dir/"
+    make -s -C "$out/kernel/root/usr/src/linux-headers-$kver" M="$dir" ARCH=arm64 \
+        CROSS_COMPILE=$triplet- modules 2>&1 | grep -v 'Skipping BTF' || true
+    [ -f "$dir/camboard.ko" ] || die "camboard.ko was not built"
+}
+
+# rootfs.tar: Debian arm64, the essential set and packages.list, without
+# documentation and translations.
+make_rootfs() {
+    local tar=$out/rootfs.tar
+    fresh "$tar" "$vmboard/packages.list" && return
+    step "root file system ($suite arm64)"
+    local include
+    include=$(sed 's/#.*//' "$vmboard/packages.list" | xargs | tr ' ' ,)
+    mmdebstrap --variant=essential --arch=arm64 --include="$include" \
+        --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
+        --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+        --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
+        --dpkgopt='path-exclude=/usr/lib/*/gconv/*' \
+        "$suite" "$out/rootfs.part.tar" >"$out/rootfs.log" 2>&1 ||
+        { tail -n 20 "$out/rootfs.log"; die "mmdebstrap failed"; }
+    mv "$out/rootfs.part.tar" "$tar"
+}
+
+# The tool's arm64 package, as scripts/package.sh builds it (kept up to date).
+build_package() {
+    step "the tool's arm64 package"
+    bash "$repo/scripts/package.sh" build >"$out/package.log" 2>&1 ||
+        { tail -n 20 "$out/package.log"; die "the package did not build"; }
+    deb=$(ls "$repo"/build-deb-arm64/debug_*_arm64.deb)
+}
+
+# root.cpio: the board's whole root file system, the kernel's initramfs.
+make_root() {
+    local cpio=$out/root.cpio root=$out/root
+    fresh "$cpio" "$out/rootfs.tar" "$deb" "$out/camboard/camboard.ko" \
+        "$vmboard/modules.list" "$repo"/simboard/db/*.sql $(find "$vmboard/rootfs") && return
+    step "root.cpio"
+    rm -rf "$root" && mkdir -p "$root"
+    tar -xf "$out/rootfs.tar" -C "$root"
+    cp "$deb" "$root/tmp/"
+    chroot "$root" dpkg -i "/tmp/${deb##*/}" >"$out/dpkg.log"
+    rm "$root/tmp/${deb##*/}"
+    add_modules "$root"
+    cp -a "$vmboard/rootfs/." "$root/"
+    # The camera's paths: NAND file systems, the card's mount point, the
+    # databases' read-only copies.
+    mkdir -p "$root"/mnt/{nand,nand2,mmc} "$root/opt/app"
+    local sql
+    for sql in "$repo"/simboard/db/*.sql; do
+        rm -f "$root/opt/app/$(basename "$sql" .sql).db"
+        sqlite3 "$root/opt/app/$(basename "$sql" .sql).db" <"$sql"
+    done
+    (cd "$root" && find . | cpio -o -H newc --quiet) >"$cpio.part"
+    mv "$cpio.part" "$cpio"
+}
+
+# The modules of modules.list with those they need, and camboard.ko.
+add_modules() {
+    local root=$1 from=$out/kernel/root/lib/modules/$kver
+    local to=$root/lib/modules/$kver
+    mkdir -p "$to/extra"
+    cp "$from"/modules.{order,builtin,builtin.modinfo} "$to/"
+    /usr/sbin/depmod -b "$out/kernel/root" "$kver"
+    local wanted
+    wanted=$(sed 's/#.*//' "$vmboard/modules.list" | xargs -n 1 | while read -r path; do
+        (cd "$from" && find "kernel/$path" -name '*.ko')
+    done)
+    {
+        for ko in $wanted; do
+            echo "$ko"
+            sed -n "s|^$ko: ||p" "$from/modules.dep" | xargs -n 1
+        done
+    } | grep . | sort -u | (cd "$from" && cpio -pdm --quiet "$to")
+    cp "$out/camboard/camboard.ko" "$to/extra/"
+    /usr/sbin/depmod -b "$root" "$kver"
+}
+
+# card.img: the SD card, blank, for the sdmmc module to partition and format.
+make_card() {
+    [ -e "$out/card.img" ] && return
+    step "card.img"
+    truncate -s 256M "$out/card.img"
+}
+
+# qemu.yaml: the labgrid environment of the prepared board.
+write_env() {
+    local yaml=$out/qemu.yaml
+    sed -e "s|@OUT@|$out|g" "$vmboard/qemu.yaml.in" >"$yaml.part"
+    mv "$yaml.part" "$yaml"
+}
+
+[ "$(id -u)" = 0 ] || die "run as root (the root file system is made in a chroot)"
+bash "$repo/scripts/qemu-binfmt.sh"
+fetch_kernel
+build_module
+make_rootfs
+build_package
+make_root
+make_card
+write_env
+echo "== vmboard: $out/qemu.yaml (kernel $kver)"
