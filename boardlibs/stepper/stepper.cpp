@@ -6,6 +6,7 @@
 // a small file on the board's flash.
 #include "stepper.h"
 
+#include "board_report.h"
 #include "gpio.h"
 
 #include <errno.h>
@@ -78,15 +79,19 @@ const size_t MOTORS = sizeof motors / sizeof motors[0];
 bool opened;     // positions read from the file
 char saved[128]; // what the file holds, as this library would write it
 
+// A report that repeats (positions that cannot be saved, at every move)
+// is said once, and how often again at STEPPER_close.
+board_reports reports;
+
 void report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void report(const char *fmt, ...)
 {
-    char text[256];
+    char text[BOARD_REPORT_TEXT - 16];
     va_list ap;
     va_start(ap, fmt);
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
-    fprintf(stderr, "libstepper: %s\n", text);
+    board_report(&reports, "libstepper: %s", text);
 }
 
 long long now_ns()
@@ -537,5 +542,6 @@ extern "C" int STEPPER_close(void)
     for (motor &m : motors)
         phases_off(&m);
     opened = false;
+    board_report_repeats(&reports);
     return 0;
 }
