@@ -4,6 +4,8 @@
 // one write each. What a write sets stays: the line is left exported.
 #include "gpio.h"
 
+#include "board_report.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -46,9 +48,13 @@ held_line held[GPIO_HELD_MAX];
 unsigned held_count;
 held_line spare;
 
+// A line that fails at every write (the IR LED's, toggled all test long)
+// is said once, and how often again at gpio_close.
+board_reports reports;
+
 void report(uint32_t id, const char *what, int err, const char *hint = "")
 {
-    fprintf(stderr, "libgpio: gpio %u: %s: %s%s\n", id, what, strerror(err), hint);
+    board_report(&reports, "libgpio: gpio %u: %s: %s%s", id, what, strerror(err), hint);
 }
 
 void attribute_path(char *path, size_t size, uint32_t id, const char *name)
@@ -198,7 +204,7 @@ extern "C" int gpio_read(uint32_t id)
 extern "C" int gpio_write(uint32_t id, uint32_t value)
 {
     if (value > GPIO_VALUE_INPUT) {
-        fprintf(stderr, "libgpio: gpio %u: value %u is not 0, 1 or 2\n", id, value);
+        board_report(&reports, "libgpio: gpio %u: value %u is not 0, 1 or 2", id, value);
         return -1;
     }
     held_line *h = acquire(id);
@@ -216,5 +222,6 @@ extern "C" int gpio_close(void)
     for (unsigned i = 0; i < held_count; i++)
         release_line(&held[i]);
     held_count = 0;
+    board_report_repeats(&reports);
     return 0;
 }

@@ -4,6 +4,8 @@
 // every step within that rule.
 #include "pwm.h"
 
+#include "board_report.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <inttypes.h>
@@ -34,9 +36,12 @@ struct held_channel {
 held_channel held[PWM_HELD_MAX];
 unsigned held_count;
 
+// A failure that repeats is said once, and how often again at pwm_close.
+board_reports reports;
+
 void report(int channel, const char *what, int err)
 {
-    fprintf(stderr, "libpwm: pwm %d: %s: %s\n", channel, what, strerror(err));
+    board_report(&reports, "libpwm: pwm %d: %s: %s", channel, what, strerror(err));
 }
 
 int write_text(const char *path, const char *text)
@@ -112,13 +117,13 @@ bool channel_exists(int channel)
     char text[16];
     int err = read_text(PWM_NPWM_PATH, text, sizeof text);
     if (err != 0) {
-        fprintf(stderr, "libpwm: %s: %s\n", PWM_NPWM_PATH, strerror(err));
+        board_report(&reports, "libpwm: %s: %s", PWM_NPWM_PATH, strerror(err));
         return false;
     }
     long npwm = strtol(text, NULL, 10);
     if (channel < 0 || channel >= npwm) {
-        fprintf(stderr, "libpwm: pwm %d: %s has no such channel (it has %ld)\n", channel,
-                PWM_CHIP_NAME, npwm);
+        board_report(&reports, "libpwm: pwm %d: %s has no such channel (it has %ld)", channel,
+                     PWM_CHIP_NAME, npwm);
         return false;
     }
     return true;
@@ -200,12 +205,12 @@ extern "C" int pwm_read(int channel)
 extern "C" int pwm_write(int channel, int period, int duty)
 {
     if (duty < 0 || duty > PWM_DUTY_FULL) {
-        fprintf(stderr, "libpwm: pwm %d: duty %d is outside 0-%d (tenths of a percent)\n", channel,
-                duty, PWM_DUTY_FULL);
+        board_report(&reports, "libpwm: pwm %d: duty %d is outside 0-%d (tenths of a percent)",
+                     channel, duty, PWM_DUTY_FULL);
         return -1;
     }
     if (period <= 0) {
-        fprintf(stderr, "libpwm: pwm %d: period %d ns is not above 0\n", channel, period);
+        board_report(&reports, "libpwm: pwm %d: period %d ns is not above 0", channel, period);
         return -1;
     }
     held_channel scratch;
@@ -225,5 +230,6 @@ extern "C" int pwm_close(void)
     for (unsigned i = 0; i < held_count; i++)
         release(&held[i]);
     held_count = 0;
+    board_report_repeats(&reports);
     return 0;
 }

@@ -6,6 +6,7 @@
 // a small file on the board's flash.
 #include "stepper.h"
 
+#include "board_report.h"
 #include "gpio.h"
 
 #include <errno.h>
@@ -15,6 +16,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +25,12 @@
 static const char STEPPER_STATE_DIR[] = "/mnt/nand";
 static const char STEPPER_STATE_PATH[] = "/mnt/nand/stepper.pos";
 static const char STEPPER_STATE_TEMP_PATH[] = "/mnt/nand/stepper.pos.tmp";
+// Held by the program that drives the lens, from its first move to
+// STEPPER_close: the positions it read are its own until it has saved them.
+static const char STEPPER_LOCK_PATH[] = "/mnt/nand/stepper.lock";
+
+// How often a run that waits for the lens looks whether it is free.
+static const long STEPPER_LOCK_POLL_NS = 10000000;
 
 // 500 half-steps a second: two steps of a motor are never closer than 2 ms.
 // The lens's small geared steppers start and stop at this rate without a
@@ -75,18 +83,23 @@ motor motors[] = {
 };
 const size_t MOTORS = sizeof motors / sizeof motors[0];
 
-bool opened;     // positions read from the file
-char saved[128]; // what the file holds, as this library would write it
+bool opened;      // the lens locked, the positions read from the file
+int lock_fd = -1; // the lock file, held while opened
+char saved[128];  // what the file holds, as this library would write it
+
+// A report that repeats (positions that cannot be saved, at every move)
+// is said once, and how often again at STEPPER_close.
+board_reports reports;
 
 void report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void report(const char *fmt, ...)
 {
-    char text[256];
+    char text[BOARD_REPORT_TEXT - 16];
     va_list ap;
     va_start(ap, fmt);
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
-    fprintf(stderr, "libstepper: %s\n", text);
+    board_report(&reports, "libstepper: %s", text);
 }
 
 long long now_ns()
@@ -250,11 +263,66 @@ void save_state()
     memcpy(saved, text, sizeof saved);
 }
 
-void open_library()
+/* ---- one program at a time ---------------------------------------------- */
+
+// Takes the lens, waiting while another program holds it: two programs
+// would drive the same lines at once, and the one that saves last would
+// save over the other's moves. The stop signals of stops (blocked by the
+// caller) end the wait: 0, or the signal that ended it. A lock file that
+// cannot be opened is said, and the lens is driven all the same, as
+// positions that cannot be saved are.
+int lock_lens(const sigset_t *stops)
 {
-    if (!opened)
-        load_state();
+    lock_fd = open(STEPPER_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock_fd < 0) // a read-only flash may still hold the file
+        lock_fd = open(STEPPER_LOCK_PATH, O_RDONLY | O_CLOEXEC);
+    if (lock_fd < 0) {
+        report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, strerror(errno));
+        return 0;
+    }
+    bool said = false;
+    while (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, strerror(errno));
+            break;
+        }
+        if (!said)
+            report("another run holds the lens (%s): waiting for it to end", STEPPER_LOCK_PATH);
+        said = true;
+        struct timespec poll = {0, STEPPER_LOCK_POLL_NS};
+        int sig = sigtimedwait(stops, NULL, &poll);
+        if (sig > 0) {
+            close(lock_fd);
+            lock_fd = -1;
+            return sig;
+        }
+    }
+    return 0;
+}
+
+void unlock_lens()
+{
+    if (lock_fd >= 0)
+        close(lock_fd);
+    lock_fd = -1;
+}
+
+// The lens taken and the positions read, for a call that moves motor m
+// with the stop signals of stops blocked: 0, or the stop signal that ended
+// the wait for the lens (said so; nothing has moved).
+int open_library(const motor *m, const sigset_t *stops)
+{
+    if (opened)
+        return 0;
+    int signo = lock_lens(stops);
+    if (signo != 0) {
+        report("%s: stopped by signal %d while waiting for the lens: nothing moved", m->name,
+               signo);
+        return signo;
+    }
+    load_state();
     opened = true;
+    return 0;
 }
 
 /* ---- moves --------------------------------------------------------------- */
@@ -471,7 +539,12 @@ extern "C" int STEPPER_run(const stepper_request *req)
     sigset_t set, old;
     stop_signals(&set);
     pthread_sigmask(SIG_BLOCK, &set, &old);
-    open_library();
+    int signo = open_library(m, &set);
+    if (signo != 0) { // to the program's own handler, as below
+        pthread_sigmask(SIG_SETMASK, &old, NULL);
+        raise(signo);
+        return STEPPER_STOPPED;
+    }
     if (!m->moving)
         m->start = m->pos;
     // Relative moves count from the position, or from the end stop when the
@@ -485,7 +558,6 @@ extern "C" int STEPPER_run(const stepper_request *req)
     else if (asked && (target != m->pos || !m->known || m->moving))
         begin_move(m, target);
 
-    int signo = 0;
     int result = drive(m, &set, &signo);
     report_run(m, req, result, signo, (uint64_t)(target > from ? target - from : from - target));
     // Signals wait until the report is out; the one that stopped the move
@@ -503,7 +575,17 @@ extern "C" int STEPPER_set_piris_duty(uint32_t duty)
         report("P-iris duty %u is past its travel (%lld)", duty, (long long)m->travel);
         return -1;
     }
-    open_library();
+    if (!opened) { // a stop signal ends the wait for the lens, as in a run
+        sigset_t set, old;
+        stop_signals(&set);
+        pthread_sigmask(SIG_BLOCK, &set, &old);
+        int signo = open_library(m, &set);
+        pthread_sigmask(SIG_SETMASK, &old, NULL);
+        if (signo != 0) {
+            raise(signo);
+            return STEPPER_STOPPED;
+        }
+    }
     if (duty != m->pos || !m->known || m->moving)
         begin_move(m, duty);
     return service(m, now_ns()); // the first step at once
@@ -537,5 +619,7 @@ extern "C" int STEPPER_close(void)
     for (motor &m : motors)
         phases_off(&m);
     opened = false;
+    unlock_lens(); // the positions are saved: the next program may move
+    board_report_repeats(&reports);
     return 0;
 }

@@ -55,14 +55,17 @@ static_assert(sizeof(stepper_request) == 16, "16 bytes");
  * (it stops after the step under way; the signal is then raised again for
  * the program's own handler), -1 for a bad request or a phase line that
  * failed (reported on standard error). A motor whose position is unknown is
- * homed against its back end stop first.
+ * homed against its back end stop first. The first call after opening
+ * waits while another program holds the lens (until its STEPPER_close); a
+ * stop signal ends that wait too, with nothing moved.
  */
 int STEPPER_run(const stepper_request *req);
 
 /*
  * Starts the P-iris moving to the position duty (0 .. STEPPER_PIRIS_TRAVEL)
  * and returns at once: STEPPER_check_busy(STEPPER_PIRIS) makes the steps
- * that are due. 0, or -1 for a duty past the travel.
+ * that are due. 0, -1 for a duty past the travel, or STEPPER_STOPPED when a
+ * stop signal ended its wait for another program that holds the lens.
  */
 int STEPPER_set_piris_duty(uint32_t duty);
 
@@ -74,8 +77,9 @@ int STEPPER_set_piris_duty(uint32_t duty);
 int STEPPER_check_busy(uint32_t type);
 
 /*
- * Stops what is still moving, switches every phase line off and saves the
- * positions. A second call finds nothing to do. Returns 0.
+ * Stops what is still moving, switches every phase line off, saves the
+ * positions and lets the lens go to another program. A second call finds
+ * nothing to do. Returns 0.
  */
 int STEPPER_close(void);
 

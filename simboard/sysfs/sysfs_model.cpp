@@ -300,6 +300,10 @@ bool Model::load(const std::string &description, std::string *error)
             ok = lines_.count(a) != 0;
             if (ok)
                 lines_[a].outside = (int)b;
+        } else if (what == "held" && (words >> a) && !(words >> extra)) {
+            ok = lines_.count(a) != 0;
+            if (ok)
+                lines_[a].held = true;
         }
         if (!ok) {
             *error = "line " + std::to_string(number) + ": " + text;
@@ -530,15 +534,17 @@ int Model::store_gpio_export(const std::string &data, bool exporting)
         return -EINVAL; // no chip has this line
     Line &line = it->second;
     if (exporting) {
-        if (line.exported)
+        if (line.exported || line.held) // requested already: by sysfs or a driver
             return -EBUSY;
         line.exported = true;
         line.generation = next_generation_++;
     } else {
         if (!line.exported)
             return -EINVAL;
-        // The line keeps its direction and level: only sysfs lets go.
+        // Freeing the line clears its polarity and lets go of its
+        // interrupt; it keeps its direction and level.
         line.exported = false;
+        line.active_low = false;
         line.edge = "none";
     }
     return 0;
@@ -577,10 +583,19 @@ int Model::store_line(Line &line, Kind kind, const std::string &data)
     }
     case Kind::line_edge:
         for (const char *edge : {"none", "rising", "falling", "both"}) {
-            if (sysfs_streq(data, edge)) {
-                line.edge = edge;
+            if (!sysfs_streq(data, edge))
+                continue;
+            if (line.edge == edge)
                 return 0;
-            }
+            // A new edge lets go of the line's interrupt and asks for it
+            // anew, which the kernel refuses on an output. The direction
+            // store does not look at the edge, so an edge set on an input
+            // may meet an output here.
+            line.edge = "none";
+            if (strcmp(edge, "none") != 0 && line.output)
+                return -EIO;
+            line.edge = edge;
+            return 0;
         }
         return -EINVAL;
     default:

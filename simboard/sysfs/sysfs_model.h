@@ -61,6 +61,7 @@ class Model
     //   gpiochip BASE NGPIO [LABEL]   lines BASE .. BASE+NGPIO-1
     //   pwmchip N NPWM                /pwm/pwmchipN with channels 0 .. NPWM-1
     //   level LINE 0|1                what the outside drives on an input line
+    //   held LINE                     a line a kernel driver has requested
     // Returns false with a message naming the line that is wrong.
     bool load(const std::string &description, std::string *error);
 
@@ -94,6 +95,7 @@ class Model
         int outside = 0; // seen when input
         bool active_low = false;
         std::string edge = "none";
+        bool held = false; // requested by a driver: sysfs cannot export it
     };
     struct Chip {
         long base = 0;

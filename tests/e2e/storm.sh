@@ -57,9 +57,10 @@ storm_profile() {
         out='^( |Test date: .{24}|	 IR-cut result: success|	 use time: [0-9]+s )$'
         summary='IR-cut result: success' ;;
     motor)
-        # A move is stopped after the step under way and reported as failed.
+        # A move is stopped after the step under way and reported as failed
+        # and as the stop asked for; a signal before it skips it, said so.
         cmd=(debug -M motor -s 100000) step_ms=100 out='^$'
-        err='^(libstepper: focus: stopped by signal (2|3|15) after [0-9]+ of [0-9]+ steps, at [0-9]+| ERROR  \(bv_motor\|motor_test_main\|[0-9]+\): STEPPER_run failed! )$' ;;
+        err='^(libstepper: focus: stopped by signal (2|3|15) after [0-9]+ of [0-9]+ steps, at [0-9]+| ERROR  \(bv_motor\|motor_test_main\|[0-9]+\): (STEPPER_run failed! |the move was stopped by a signal, as asked: not a motor fault|stopped by a signal before the move: STEPPER_run skipped \(type 0, dir 0, steps 100000\)))$' ;;
     db)
         cmd=(debug -M db -e "insert into storm values (1);") marker="Current Database" step_ms=100
         out='^Current Database File: \[/mnt/nand/bvdb.db\] $'

@@ -25,7 +25,7 @@ class Sysfs : public testing::Test
     {
         std::string error;
         ASSERT_TRUE(model.load("# board\ngpiochip 0 8\ngpiochip 32 4 bank1\n"
-                               "pwmchip 0 2\nlevel 3 1\n",
+                               "pwmchip 0 2\nlevel 3 1\nheld 6\n",
                                &error))
             << error;
         model.log = [this](const std::string &line) { log.push_back(line); };
@@ -78,7 +78,8 @@ TEST(Numbers, KernelIntegerRules)
 TEST(Description, WrongLinesAreNamed)
 {
     for (const char *text : {"gpiochip 0", "gpiochip 0 8\ngpiochip 4 8", "pwmchip 0 0", "level 9 1",
-                             "gpiochip 0 8\nlevel 1 2", "wire 1 2", "pwmchip 0 2 x"}) {
+                             "gpiochip 0 8\nlevel 1 2", "wire 1 2", "pwmchip 0 2 x", "held 9",
+                             "gpiochip 0 8\nheld 1 x"}) {
         Model m;
         std::string error;
         EXPECT_FALSE(m.load(text, &error)) << text;
@@ -115,6 +116,10 @@ TEST_F(Sysfs, GpioExportUnexportAndTheirRefusals)
     EXPECT_EQ(put("/gpio/export", "x"), -EINVAL);
     EXPECT_EQ(put("/gpio/export", "0x21"), 0);
     EXPECT_EQ(put("/gpio/unexport", "4"), -EINVAL); // not exported
+    // A line a driver holds: busy, and sysfs shows nothing of it.
+    EXPECT_EQ(put("/gpio/export", "6"), -EBUSY);
+    EXPECT_FALSE(exists("/gpio/gpio6"));
+    EXPECT_EQ(put("/gpio/unexport", "6"), -EINVAL);
     EXPECT_EQ(put("/gpio/unexport", "3"), 0);
     EXPECT_FALSE(exists("/gpio/gpio3"));
     EXPECT_EQ(put("/gpio/gpiochip0/base", "1"), -EIO);
@@ -141,8 +146,18 @@ TEST_F(Sysfs, LineDirectionAndValue)
     EXPECT_EQ(put("/gpio/gpio3/value", "x"), -EINVAL);
     EXPECT_EQ(put("/gpio/gpio3/direction", "out"), 0); // "out" is low
     EXPECT_EQ(get("/gpio/gpio3/value"), "0\n");
-    EXPECT_EQ(put("/gpio/gpio3/edge", "both"), 0);
+    // An edge asks for the line's interrupt, which an output cannot give.
+    EXPECT_EQ(put("/gpio/gpio3/edge", "both"), -EIO);
+    EXPECT_EQ(put("/gpio/gpio3/edge", "none"), 0);
     EXPECT_EQ(put("/gpio/gpio3/edge", "up"), -EINVAL);
+    EXPECT_EQ(put("/gpio/gpio3/direction", "in"), 0);
+    EXPECT_EQ(put("/gpio/gpio3/edge", "both"), 0);
+    // The direction store sets an output without looking at the edge; the
+    // next edge store lets go of the interrupt, then cannot have it again.
+    EXPECT_EQ(put("/gpio/gpio3/direction", "out"), 0);
+    EXPECT_EQ(get("/gpio/gpio3/edge"), "both\n");
+    EXPECT_EQ(put("/gpio/gpio3/edge", "rising"), -EIO);
+    EXPECT_EQ(get("/gpio/gpio3/edge"), "none\n");
     // Unexport lets go of sysfs, not of the line: it is still an output.
     put("/gpio/unexport", "3");
     put("/gpio/export", "3");
@@ -158,6 +173,12 @@ TEST_F(Sysfs, ActiveLowInvertsTheValueButNotHighAndLow)
     EXPECT_EQ(get("/gpio/gpio2/value"), "0\n");
     EXPECT_EQ(put("/gpio/gpio2/value", "0"), 0);
     EXPECT_EQ(put("/gpio/gpio2/active_low", "0"), 0);
+    EXPECT_EQ(get("/gpio/gpio2/value"), "1\n");
+    // Freeing the line clears its polarity; the level stays.
+    put("/gpio/gpio2/active_low", "1");
+    put("/gpio/unexport", "2");
+    put("/gpio/export", "2");
+    EXPECT_EQ(get("/gpio/gpio2/active_low"), "0\n");
     EXPECT_EQ(get("/gpio/gpio2/value"), "1\n");
 }
 
