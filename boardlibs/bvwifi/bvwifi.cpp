@@ -8,17 +8,21 @@
 #include <wpa_ctrl.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 // ---- paths and limits --------------------------------------------------------
 
 static const char CTRL_DIR[] = WIFI_CTRL_DIR;
+static const char LOCK_FILE[] = WIFI_LOCK_FILE;
 
 enum {
     PATH_SIZE = 128,
@@ -30,6 +34,7 @@ enum {
     BSS_READ_MAX = 4 * WIFI_SCAN_MAX,
     SECURITY_SIZE = 64,
     SSID_TEXT_SIZE = 4 * 32 + 1, // a 32-byte ssid with every byte escaped
+    LOCK_POLL_MS = 20,           // between tries of a lock another process holds
 };
 
 // The fields a scan list reads of each BSS: id, bssid, freq, level, flags
@@ -248,12 +253,85 @@ static int ctrl_request(wifi_ctrl *c, const char *cmd, char *reply, size_t size,
 
 // 1 when CMD was answered "OK", 0 for another answer (kept in REPLY), -1
 // without an answer (reported; UNDO queued as by ctrl_request).
-static int ctrl_ok(wifi_ctrl *c, const char *cmd, char *reply, size_t size,
-                   const char *undo = NULL)
+static int ctrl_ok(wifi_ctrl *c, const char *cmd, char *reply, size_t size, const char *undo = NULL)
 {
     if (ctrl_request(c, cmd, reply, size, undo) < 0)
         return -1;
     return strncmp(reply, "OK", 2) == 0 && (reply[2] == '\n' || reply[2] == '\0');
+}
+
+// ---- the configuration lock --------------------------------------------------------
+
+enum { LOCK_REFUSED = -2 };
+
+// The signals that ask the program to stop, unless it ignores them.
+static void stop_signals(sigset_t *set)
+{
+    static const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+    sigemptyset(set);
+    for (int sig : signals) {
+        struct sigaction sa;
+        if (sigaction(sig, NULL, &sa) == 0 && sa.sa_handler != SIG_IGN)
+            sigaddset(set, sig);
+    }
+}
+
+// Takes the lock file that serialises configuration changes between
+// processes: of two at once, one can take the other's new network for an
+// old one and remove it, and both report success with one network left.
+// Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it; a signal
+// (Ctrl-C) ends the wait. The stop signals stay blocked from each try until
+// the pause after it has begun, so that one arriving in between ends the
+// pause instead of being lost. Returns the locked descriptor; -1 when the
+// lock file cannot be used (reported: the change goes ahead without it), or
+// LOCK_REFUSED when the change must not go ahead (reported).
+static int config_lock(wifi_ctrl *c)
+{
+    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, strerror(errno));
+        return -1;
+    }
+    sigset_t stops, old;
+    stop_signals(&stops);
+    pthread_sigmask(SIG_BLOCK, &stops, &old);
+    long deadline = now_ms() + WIFI_LOCK_TIMEOUT_MS;
+    int result = fd;
+    for (int waited = 0; lockf(fd, F_TLOCK, 0) != 0; waited = 1) {
+        if (errno != EACCES && errno != EAGAIN) {
+            report(c, "cannot lock %s: %s: configuring without the lock", LOCK_FILE,
+                   strerror(errno));
+            result = -1;
+            break;
+        }
+        long left = deadline - now_ms();
+        if (left <= 0) {
+            report(c, "%s still held by another process after %d ms: nothing configured", LOCK_FILE,
+                   WIFI_LOCK_TIMEOUT_MS);
+            result = LOCK_REFUSED;
+            break;
+        }
+        if (!waited)
+            report(c, "waiting for %s: another process is configuring the Wi-Fi", LOCK_FILE);
+        long pause_ms = left < LOCK_POLL_MS ? left : (long)LOCK_POLL_MS;
+        struct timespec pause = {0, pause_ms * 1000000L};
+        if (ppoll(NULL, 0, &pause, &old) < 0 && errno == EINTR) {
+            report(c, "interrupted while waiting for %s: nothing configured", LOCK_FILE);
+            result = LOCK_REFUSED;
+            break;
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, NULL);
+    if (result < 0)
+        close(fd);
+    return result;
+}
+
+// Closing the descriptor releases the lock.
+static void config_unlock(int fd)
+{
+    if (fd >= 0)
+        close(fd);
 }
 
 // ---- answers of the key=value kind ---------------------------------------------
@@ -894,7 +972,12 @@ int wifi_wps_get_pin(char *pin)
     pin[0] = '\0';
     if (ctrl_open(&c, current_ifname) != 0)
         return -1;
-    int len = ctrl_request(&c, "WPS_PIN any", reply, sizeof reply, WPS_UNDO);
+    // A pin enrolment sets the networks aside: a configuration change too.
+    int lock = config_lock(&c);
+    int len = -1;
+    if (lock != LOCK_REFUSED)
+        len = ctrl_request(&c, "WPS_PIN any", reply, sizeof reply, WPS_UNDO);
+    config_unlock(lock);
     ctrl_close(&c);
     if (len < 0)
         return -1;
@@ -924,10 +1007,15 @@ int wifi_config(const struct wifi_conf *conf)
     memcpy(current_ifname, ifname, sizeof ifname);
     int status;
     uint32_t enc = conf->encryption;
-    if (enc <= WIFI_ENC_WPA_WPA2_PSK) {
-        status = apply_network(&c, ifname, conf);
-    } else if (enc == WIFI_ENC_WPS) {
-        status = start_wps(&c, ifname, conf);
+    if (enc <= WIFI_ENC_WPA_WPA2_PSK || enc == WIFI_ENC_WPS) {
+        int lock = config_lock(&c);
+        if (lock == LOCK_REFUSED)
+            status = -1;
+        else if (enc == WIFI_ENC_WPS)
+            status = start_wps(&c, ifname, conf);
+        else
+            status = apply_network(&c, ifname, conf);
+        config_unlock(lock);
     } else if (enc < COUNT(ENCRYPTION_NAMES)) {
         report(&c,
                "%s (encryption %u) needs an identity and credentials the record does not "
