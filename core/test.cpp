@@ -82,11 +82,23 @@ void test_signal_handler(int signo)
     OSA_stopRequest(signo); // ends sleeps, passes the signal on to a command
 }
 
+// A hang-up (the ssh or serial session the tool runs in has ended) is a
+// stop like the others, so that a moving head or motor gets its stop before
+// the tool ends. Started under nohup, which ignores it, the tool keeps it
+// ignored and runs on.
+static void catch_hangup(void)
+{
+    struct sigaction sa;
+    if (sigaction(SIGHUP, NULL, &sa) == 0 && sa.sa_handler != SIG_IGN)
+        signal(SIGHUP, test_signal_handler);
+}
+
 int test_init(void)
 {
     signal(SIGINT, test_signal_handler);
     signal(SIGQUIT, test_signal_handler);
     signal(SIGTERM, test_signal_handler);
+    catch_hangup();
     db_restore_files();
     int status = OSA_init();
     status |= OSA_logInit();

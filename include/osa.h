@@ -33,16 +33,18 @@ uint32_t OSA_timeNowMs(void);
 /*
  * Sleeps MS milliseconds in ppoll(2) (no descriptors, the time as its
  * timeout). A signal that is handled ends the sleep early; it is not
- * resumed. The stop signals (SIGINT, SIGQUIT, SIGTERM) are blocked from the
- * check below until ppoll() unblocks them atomically, so that one landing
- * just before the sleep ends it like one landing during it; once a stop has
- * been requested (OSA_stopRequest) the sleep returns at once. A loop that
- * checks stop_flag and then sleeps thus ends within one pass of a signal.
+ * resumed. The stop signals (SIGINT, SIGQUIT, SIGTERM, SIGHUP) are blocked
+ * from the check below until ppoll() unblocks them atomically, so that one
+ * landing just before the sleep ends it like one landing during it; once a
+ * stop has been requested (OSA_stopRequest) the sleep returns at once. A
+ * loop that checks stop_flag and then sleeps thus ends within one pass of a
+ * signal.
  */
 void OSA_sleepMs(uint32_t ms);
 
 /*
- * Stop requests. The tool's handler of SIGINT, SIGQUIT and SIGTERM calls
+ * Stop requests. The tool's handler of SIGINT, SIGQUIT, SIGTERM and SIGHUP
+ * (unless SIGHUP was ignored at start, as under nohup) calls
  * OSA_stopRequest(signo) (async-signal-safe): from then on OSA_sleepMs()
  * returns at once and OSA_systemUnlessStopped() starts nothing, and the
  * signal is passed on to the shell command that OSA_system() runs, if one

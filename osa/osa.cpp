@@ -61,6 +61,7 @@ static void stop_signals(sigset_t *set)
     sigaddset(set, SIGINT);
     sigaddset(set, SIGQUIT);
     sigaddset(set, SIGTERM);
+    sigaddset(set, SIGHUP);
 }
 
 void OSA_stopRequest(int signo)
@@ -218,10 +219,11 @@ static int run_shell(const char *command, bool unless_stopped)
     }
     pid_t pid = fork();
     if (pid == 0) {
-        static const int handled[] = {SIGINT, SIGQUIT, SIGTERM};
+        static const int handled[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
         setpgid(0, 0);
         for (int sig : handled)
-            signal(sig, SIG_DFL);
+            if (signal(sig, SIG_DFL) == SIG_IGN) // a hang-up under nohup
+                signal(sig, SIG_IGN);
         sigprocmask(SIG_SETMASK, &old, NULL);
 #ifdef DEBUG_COVERAGE
         __gcov_dump();

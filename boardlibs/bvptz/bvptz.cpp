@@ -15,8 +15,11 @@
 // The head's RS-485 link.
 static const char PTZ_PORT[] = "/dev/ttyS1";
 static const uint32_t DEFAULT_BAUDRATE = 9600;
-// Receiver address of the head: the one head on the link answers at 1.
-static const uint8_t HEAD_ADDRESS = 0x01;
+// Receiver address of the one head on the link, camera 1. Pelco-D counts
+// addresses from 1, Pelco-P from 0: a Pelco-P head set to camera 1 takes
+// only frames for address 0.
+static const uint8_t D_ADDRESS = 0x01;
+static const uint8_t P_ADDRESS = 0x00;
 static const uint8_t DEFAULT_SPEED = 0x20;
 static const uint8_t MAX_SPEED = 0x3F; // 0x40 would be "turbo" on some heads
 static const unsigned long PRESET_MIN = 1;
@@ -151,7 +154,7 @@ static size_t pt_frame(uint32_t protocol, uint8_t cmd1, uint8_t cmd2, uint8_t da
                        uint8_t out[FRAME_MAX])
 {
     if (protocol == PT_PELCO_P) {
-        const uint8_t frame[] = {P_STX, HEAD_ADDRESS, cmd1, cmd2, data1, data2, P_ETX};
+        const uint8_t frame[] = {P_STX, P_ADDRESS, cmd1, cmd2, data1, data2, P_ETX};
         uint8_t check = 0;
         for (uint8_t b : frame)
             check ^= b;
@@ -159,7 +162,7 @@ static size_t pt_frame(uint32_t protocol, uint8_t cmd1, uint8_t cmd2, uint8_t da
         out[sizeof frame] = check;
         return sizeof frame + 1;
     }
-    const uint8_t frame[] = {D_SYNC, HEAD_ADDRESS, cmd1, cmd2, data1, data2};
+    const uint8_t frame[] = {D_SYNC, D_ADDRESS, cmd1, cmd2, data1, data2};
     unsigned sum = 0;
     for (size_t i = 1; i < sizeof frame; i++)
         sum += frame[i];

@@ -1,9 +1,9 @@
 /*
  * The camera's PTZ library: drives a pan-tilt-zoom head on the board's
  * RS-485 serial port in the Pelco-D or Pelco-P protocol. Every call builds
- * one frame for the head at address 1 and writes it at once; nothing is
- * read back. The port is opened by the first frame and kept open until
- * pt_tty_deinit().
+ * one frame for the head, camera 1 (address 1 in Pelco-D, 0 in Pelco-P),
+ * and writes it at once; nothing is read back. The port is opened by the
+ * first frame and kept open until pt_tty_deinit().
  *
  * All calls return 0, or -1 after a message on standard error (prefix
  * "bvptz: ") saying what failed and why.

@@ -8,17 +8,21 @@
 #include <wpa_ctrl.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 // ---- paths and limits --------------------------------------------------------
 
 static const char CTRL_DIR[] = WIFI_CTRL_DIR;
+static const char LOCK_FILE[] = WIFI_LOCK_FILE;
 
 enum {
     PATH_SIZE = 128,
@@ -30,6 +34,7 @@ enum {
     BSS_READ_MAX = 4 * WIFI_SCAN_MAX,
     SECURITY_SIZE = 64,
     SSID_TEXT_SIZE = 4 * 32 + 1, // a 32-byte ssid with every byte escaped
+    LOCK_POLL_MS = 20,           // between tries of a lock another process holds
 };
 
 // The fields a scan list reads of each BSS: id, bssid, freq, level, flags
@@ -166,8 +171,10 @@ static void ctrl_close(wifi_ctrl *c)
 }
 
 // Waits at most TIMEOUT_MS for one message: an answer, or with EVENTS an
-// event ("<level>TEXT"). Returns its length, the text terminated in BUF, or
-// -1 (reported). A signal ends the wait: the user asked the tool to stop.
+// event ("<level>TEXT"). Returns its length, the text terminated in BUF;
+// -1 for a message too long for BUF, NOTHING_CAME when none was read (both
+// reported). A signal ends the wait: the user asked the tool to stop.
+enum { NOTHING_CAME = -2 };
 static int ctrl_wait(wifi_ctrl *c, const char *what, char *buf, size_t size, int timeout_ms,
                      int events)
 {
@@ -177,7 +184,7 @@ static int ctrl_wait(wifi_ctrl *c, const char *what, char *buf, size_t size, int
         long left = deadline - now_ms();
         if (left <= 0) {
             report(c, "no %s within %d ms", what, timeout_ms);
-            return -1;
+            return NOTHING_CAME;
         }
         struct pollfd p = {fd, POLLIN, 0};
         int ready = poll(&p, 1, (int)left);
@@ -186,7 +193,7 @@ static int ctrl_wait(wifi_ctrl *c, const char *what, char *buf, size_t size, int
                 report(c, "interrupted while waiting for %s", what);
             else
                 report(c, "cannot wait for %s: %s", what, strerror(errno));
-            return -1;
+            return NOTHING_CAME;
         }
         if (ready == 0)
             continue;
@@ -196,7 +203,7 @@ static int ctrl_wait(wifi_ctrl *c, const char *what, char *buf, size_t size, int
             if (errno == EAGAIN || errno == EINTR)
                 continue;
             report(c, "cannot read %s: %s", what, strerror(errno));
-            return -1;
+            return NOTHING_CAME;
         }
         if ((size_t)len > size - 1) {
             report(c, "%s is %zd bytes long, more than the %zu bytes read", what, len, size - 1);
@@ -209,9 +216,27 @@ static int ctrl_wait(wifi_ctrl *c, const char *what, char *buf, size_t size, int
     }
 }
 
+// A request whose answer never came may still be run: wpa_supplicant takes
+// the requests queued on its socket in order whenever it goes on (one that
+// was stopped, or stalled), long after the call has given up. UNDO is
+// queued right behind CMD, so that CMD, if it runs late, is undone at once
+// instead of taking effect unseen.
+static void queue_undo(wifi_ctrl *c, const char *cmd, const char *undo)
+{
+    char name[32], undo_name[32];
+    verb(cmd, name, sizeof name);
+    if (send(wpa_ctrl_get_fd(c->ctrl), undo, strlen(undo), 0) < 0)
+        report(c, "cannot queue %s behind %s: %s; %s may still take effect",
+               verb(undo, undo_name, sizeof undo_name), name, strerror(errno), name);
+    else
+        report(c, "%s may still run later: queued %s behind it, to undo it", name, undo);
+}
+
 // Sends CMD and reads its answer into REPLY. Returns the answer's length or
-// -1 (reported).
-static int ctrl_request(wifi_ctrl *c, const char *cmd, char *reply, size_t size)
+// -1 (reported). UNDO, when given, is queued behind a CMD whose answer did
+// not come.
+static int ctrl_request(wifi_ctrl *c, const char *cmd, char *reply, size_t size,
+                        const char *undo = NULL)
 {
     char name[32], what[64];
     verb(cmd, name, sizeof name);
@@ -220,16 +245,93 @@ static int ctrl_request(wifi_ctrl *c, const char *cmd, char *reply, size_t size)
         return -1;
     }
     snprintf(what, sizeof what, "answer to %s", name);
-    return ctrl_wait(c, what, reply, size, WIFI_REPLY_TIMEOUT_MS, 0);
+    int len = ctrl_wait(c, what, reply, size, WIFI_REPLY_TIMEOUT_MS, 0);
+    if (len == NOTHING_CAME && undo != NULL)
+        queue_undo(c, cmd, undo);
+    return len < 0 ? -1 : len;
 }
 
 // 1 when CMD was answered "OK", 0 for another answer (kept in REPLY), -1
-// without an answer (reported).
-static int ctrl_ok(wifi_ctrl *c, const char *cmd, char *reply, size_t size)
+// without an answer (reported; UNDO queued as by ctrl_request).
+static int ctrl_ok(wifi_ctrl *c, const char *cmd, char *reply, size_t size, const char *undo = NULL)
 {
-    if (ctrl_request(c, cmd, reply, size) < 0)
+    if (ctrl_request(c, cmd, reply, size, undo) < 0)
         return -1;
     return strncmp(reply, "OK", 2) == 0 && (reply[2] == '\n' || reply[2] == '\0');
+}
+
+// ---- the configuration lock --------------------------------------------------------
+
+enum { LOCK_REFUSED = -2 };
+
+// The signals that ask the program to stop, unless it ignores them.
+static void stop_signals(sigset_t *set)
+{
+    static const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+    sigemptyset(set);
+    for (int sig : signals) {
+        struct sigaction sa;
+        if (sigaction(sig, NULL, &sa) == 0 && sa.sa_handler != SIG_IGN)
+            sigaddset(set, sig);
+    }
+}
+
+// Takes the lock file that serialises configuration changes between
+// processes: of two at once, one can take the other's new network for an
+// old one and remove it, and both report success with one network left.
+// Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it; a signal
+// (Ctrl-C) ends the wait. The stop signals stay blocked from each try until
+// the pause after it has begun, so that one arriving in between ends the
+// pause instead of being lost. Returns the locked descriptor; -1 when the
+// lock file cannot be used (reported: the change goes ahead without it), or
+// LOCK_REFUSED when the change must not go ahead (reported).
+static int config_lock(wifi_ctrl *c)
+{
+    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, strerror(errno));
+        return -1;
+    }
+    sigset_t stops, old;
+    stop_signals(&stops);
+    pthread_sigmask(SIG_BLOCK, &stops, &old);
+    long deadline = now_ms() + WIFI_LOCK_TIMEOUT_MS;
+    int result = fd;
+    for (int waited = 0; lockf(fd, F_TLOCK, 0) != 0; waited = 1) {
+        if (errno != EACCES && errno != EAGAIN) {
+            report(c, "cannot lock %s: %s: configuring without the lock", LOCK_FILE,
+                   strerror(errno));
+            result = -1;
+            break;
+        }
+        long left = deadline - now_ms();
+        if (left <= 0) {
+            report(c, "%s still held by another process after %d ms: nothing configured", LOCK_FILE,
+                   WIFI_LOCK_TIMEOUT_MS);
+            result = LOCK_REFUSED;
+            break;
+        }
+        if (!waited)
+            report(c, "waiting for %s: another process is configuring the Wi-Fi", LOCK_FILE);
+        long pause_ms = left < LOCK_POLL_MS ? left : (long)LOCK_POLL_MS;
+        struct timespec pause = {0, pause_ms * 1000000L};
+        if (ppoll(NULL, 0, &pause, &old) < 0 && errno == EINTR) {
+            report(c, "interrupted while waiting for %s: nothing configured", LOCK_FILE);
+            result = LOCK_REFUSED;
+            break;
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, NULL);
+    if (result < 0)
+        close(fd);
+    return result;
+}
+
+// Closing the descriptor releases the lock.
+static void config_unlock(int fd)
+{
+    if (fd >= 0)
+        close(fd);
 }
 
 // ---- answers of the key=value kind ---------------------------------------------
@@ -473,7 +575,14 @@ static int apply_network(wifi_ctrl *c, const char *ifname, const struct wifi_con
     int old_count = list_networks(c, old, NETWORK_MAX);
     if (old_count < 0)
         return -1;
-    if (ctrl_request(c, "ADD_NETWORK", reply, sizeof reply) < 0)
+    // wpa_supplicant numbers a new network one above the highest it holds:
+    // the one an ADD_NETWORK whose answer is lost would make.
+    int next_id = 0;
+    for (int i = 0; i < old_count; i++)
+        if (old[i] >= next_id)
+            next_id = old[i] + 1;
+    snprintf(cmd, sizeof cmd, "REMOVE_NETWORK %d", next_id);
+    if (ctrl_request(c, "ADD_NETWORK", reply, sizeof reply, cmd) < 0)
         return -1;
     long id;
     if (parse_int(reply, &id) != 0 || id < 0) {
@@ -771,6 +880,10 @@ int wifi_info_list_delete(void *list)
 
 // ---- WPS --------------------------------------------------------------------------
 
+// Ends the WPS run that a request started, and gives the networks it set
+// aside back.
+static const char WPS_UNDO[] = "WPS_CANCEL";
+
 // The BSSID of the access point named NAME: the one the interface is with
 // now, or the strongest one a scan finds. 0, or -1 (reported).
 static int find_bssid(wifi_ctrl *c, const char *ifname, const char *name, char *bssid)
@@ -814,7 +927,7 @@ static int start_wps(wifi_ctrl *c, const char *ifname, const struct wifi_conf *c
             ifname);
         return 0;
     case WIFI_WPS_PBC: {
-        int ok = ctrl_ok(c, "WPS_PBC", reply, sizeof reply);
+        int ok = ctrl_ok(c, "WPS_PBC", reply, sizeof reply, WPS_UNDO);
         if (ok == 0)
             report(c, "WPS_PBC refused: %s", first_line(reply, line, sizeof line));
         if (ok != 1)
@@ -835,7 +948,7 @@ static int start_wps(wifi_ctrl *c, const char *ifname, const struct wifi_conf *c
         if (find_bssid(c, ifname, name, bssid) != 0)
             return -1;
         snprintf(cmd, sizeof cmd, "WPS_REG %s %s", bssid, pin);
-        int ok = ctrl_ok(c, cmd, reply, sizeof reply);
+        int ok = ctrl_ok(c, cmd, reply, sizeof reply, WPS_UNDO);
         if (ok == 0)
             report(c, "WPS_REG refused: %s", first_line(reply, line, sizeof line));
         if (ok != 1)
@@ -859,7 +972,12 @@ int wifi_wps_get_pin(char *pin)
     pin[0] = '\0';
     if (ctrl_open(&c, current_ifname) != 0)
         return -1;
-    int len = ctrl_request(&c, "WPS_PIN any", reply, sizeof reply);
+    // A pin enrolment sets the networks aside: a configuration change too.
+    int lock = config_lock(&c);
+    int len = -1;
+    if (lock != LOCK_REFUSED)
+        len = ctrl_request(&c, "WPS_PIN any", reply, sizeof reply, WPS_UNDO);
+    config_unlock(lock);
     ctrl_close(&c);
     if (len < 0)
         return -1;
@@ -889,10 +1007,15 @@ int wifi_config(const struct wifi_conf *conf)
     memcpy(current_ifname, ifname, sizeof ifname);
     int status;
     uint32_t enc = conf->encryption;
-    if (enc <= WIFI_ENC_WPA_WPA2_PSK) {
-        status = apply_network(&c, ifname, conf);
-    } else if (enc == WIFI_ENC_WPS) {
-        status = start_wps(&c, ifname, conf);
+    if (enc <= WIFI_ENC_WPA_WPA2_PSK || enc == WIFI_ENC_WPS) {
+        int lock = config_lock(&c);
+        if (lock == LOCK_REFUSED)
+            status = -1;
+        else if (enc == WIFI_ENC_WPS)
+            status = start_wps(&c, ifname, conf);
+        else
+            status = apply_network(&c, ifname, conf);
+        config_unlock(lock);
     } else if (enc < COUNT(ENCRYPTION_NAMES)) {
         report(&c,
                "%s (encryption %u) needs an identity and credentials the record does not "

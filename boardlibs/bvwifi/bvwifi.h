@@ -19,6 +19,12 @@ extern "C" {
 
 /* Where wpa_supplicant keeps one control socket per interface. */
 #define WIFI_CTRL_DIR "/var/run/wpa_supplicant"
+/*
+ * Lock file (lockf) that serialises the configuration changes of all
+ * processes: wifi_config and wifi_wps_get_pin hold it while they change the
+ * interface's networks, and wait at most WIFI_LOCK_TIMEOUT_MS for it.
+ */
+#define WIFI_LOCK_FILE "/tmp/wifi.fl"
 /* The interface of the calls that take no record, until wifi_config names one. */
 #define WIFI_DEFAULT_IFNAME "wlan0"
 
@@ -26,6 +32,11 @@ extern "C" {
 #define WIFI_REPLY_TIMEOUT_MS 3000
 /* Longest wait for a scan's results after the scan request was taken. */
 #define WIFI_SCAN_TIMEOUT_MS 10000
+/*
+ * Longest wait for the lock file: more than a configuration of another
+ * process takes, a scan for the access point of a WPS pin included.
+ */
+#define WIFI_LOCK_TIMEOUT_MS 30000
 /* Access points one scan list keeps (wpa_supplicant's own default table size). */
 #define WIFI_SCAN_MAX 200
 /* The walk time of WPS: how long wpa_supplicant keeps an enrolment running. */

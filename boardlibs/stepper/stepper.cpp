@@ -425,7 +425,7 @@ int service(motor *m, long long now)
 // The stop signals the caller neither blocks nor ignores.
 void stop_signals(sigset_t *set)
 {
-    static const int signals[] = {SIGINT, SIGQUIT, SIGTERM};
+    static const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
     sigset_t blocked;
     pthread_sigmask(SIG_BLOCK, NULL, &blocked);
     sigemptyset(set);

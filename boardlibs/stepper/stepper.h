@@ -32,7 +32,7 @@ extern "C" {
 #define STEPPER_PIRIS_TRAVEL 184u
 
 /* STEPPER_run results besides 0 (done) and -1 (refused or failed). */
-#define STEPPER_STOPPED 1 /* cut short by SIGINT, SIGQUIT or SIGTERM */
+#define STEPPER_STOPPED 1 /* cut short by SIGINT, SIGQUIT, SIGTERM or SIGHUP */
 
 /* One move, read by layout: little-endian, 16 bytes. */
 typedef struct stepper_request {
@@ -51,7 +51,7 @@ static_assert(sizeof(stepper_request) == 16, "16 bytes");
 /*
  * Runs the move and returns when it has ended: 0 when done (a move past
  * either end of the travel runs to the end and says so on standard error),
- * STEPPER_STOPPED when SIGINT, SIGQUIT or SIGTERM arrived during the move
+ * STEPPER_STOPPED when SIGINT, SIGQUIT, SIGTERM or SIGHUP arrived during the move
  * (it stops after the step under way; the signal is then raised again for
  * the program's own handler), -1 for a bad request or a phase line that
  * failed (reported on standard error). A motor whose position is unknown is

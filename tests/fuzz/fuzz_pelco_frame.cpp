@@ -37,7 +37,7 @@ static void check_frame(const uint8_t *frame, ssize_t len, uint32_t protocol)
             sum += frame[i];
         FUZZ_CHECK(frame[6] == (uint8_t)sum);
     }
-    FUZZ_CHECK(frame[1] == HEAD_ADDRESS);
+    FUZZ_CHECK(frame[1] == (protocol == PT_PELCO_P ? P_ADDRESS : D_ADDRESS));
 }
 
 // One call from five bytes: which call, then its values.

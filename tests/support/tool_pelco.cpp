@@ -6,7 +6,8 @@
 //     1733630000.123456 D ff 01 00 08 26 26 55 up pan=38 tilt=38
 //
 // arrival time (wall clock, microseconds), protocol, the bytes, and what
-// they ask of the head, read from the protocols' bit tables; a frame whose
+// they ask of the head, read from the protocols' bit tables; a frame for
+// another camera than camera 1 names it ("camera=2"), a frame whose
 // checksum is wrong ends in "checksum-bad", bytes that start no frame are
 // shown as "junk". The decoder keeps its own handle on the port's end, so
 // the port's settings stay readable between runs of the tool:
@@ -157,8 +158,11 @@ static std::string decode(const uint8_t *f, size_t len)
     line += cmd2 & 1 ? extended(cmd2, data1, data2) : standard(proto, cmd1, cmd2, data1, data2);
     if (cmd2 & 1 && cmd1 != 0)
         line += " cmd1=" + hex(cmd1);
-    if (f[1] != 0x01)
-        line += " address=" + std::to_string(f[1]);
+    // The head is camera 1: address 1 in Pelco-D, whose addresses count
+    // from 1, and address 0 in Pelco-P, whose addresses count from 0.
+    unsigned camera = proto == 'D' ? f[1] : f[1] + 1u;
+    if (camera != 1)
+        line += " camera=" + std::to_string(camera);
     unsigned want = 0;
     if (proto == 'D') {
         for (size_t i = 1; i < 6; i++)
