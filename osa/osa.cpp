@@ -2,6 +2,7 @@
 #include "osa.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -193,13 +194,30 @@ int OSA_printfUnlocked(const char *fmt, ...)
 
 /* ---- shell --------------------------------------------------------------- */
 
+// A command in a process group of its own is not its terminal's foreground
+// job: reading the terminal, or setting its modes as dosfsck does, would
+// stop it (SIGTTIN, SIGTTOU) with the tool waiting for it for good. The
+// tool's commands take no input, so one started from a terminal reads an
+// empty one instead; its output still goes where the tool's goes.
+static void leave_terminal_input(void)
+{
+    if (!isatty(STDIN_FILENO))
+        return;
+    int fd = open("/dev/null", O_RDONLY);
+    if (fd > STDIN_FILENO) {
+        dup2(fd, STDIN_FILENO);
+        close(fd);
+    }
+}
+
 // Like system(), except that the tool's own signal handling stays in effect
 // while the child runs: system() ignores SIGINT and SIGQUIT meanwhile, so an
 // interrupt sent to the tool during a long command (a dd of a fill) would be
 // lost and the loop around it would go on. The child starts with the default
 // dispositions, as under system(), in a process group of its own: a stop
 // signal sent to the tool alone (kill, timeout) is passed on to the shell and
-// everything it started (OSA_stopRequest), so the command ends with it. With
+// everything it started (OSA_stopRequest), so the command ends with it; its
+// input is then no terminal (leave_terminal_input). With
 // UNLESS_STOPPED nothing is started once a stop has been requested; the check
 // and the start cannot be split by a signal.
 static int run_shell(const char *command, bool unless_stopped)
@@ -221,6 +239,7 @@ static int run_shell(const char *command, bool unless_stopped)
     if (pid == 0) {
         static const int handled[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
         setpgid(0, 0);
+        leave_terminal_input();
         for (int sig : handled)
             if (signal(sig, SIG_DFL) == SIG_IGN) // a hang-up under nohup
                 signal(sig, SIG_IGN);
