@@ -454,6 +454,22 @@ static int check_range(const wifi_ctrl *c, const char *name, uint32_t value, siz
     return -1;
 }
 
+// wpa_supplicant runs an ad-hoc WPA-PSK cell as RSN, with CCMP for both
+// keys (IBSS RSN), whatever the network says: the network is written as the
+// cell runs, so that its status and the saved file tell the truth, and a
+// record that asked for something else is told what it got.
+static void adhoc_rsn(const wifi_ctrl *c, uint32_t *proto, uint32_t *pairwise, uint32_t *group)
+{
+    static const uint32_t RSN = 1, CCMP_PAIRWISE = 2, CCMP_GROUP = 0;
+    if (*proto != RSN || *pairwise != CCMP_PAIRWISE || *group != CCMP_GROUP)
+        report(c, "an ad-hoc WPA-PSK cell runs as RSN with CCMP keys, not proto %s, pairwise %s, "
+                  "group %s",
+               PROTO_NAMES[*proto], PAIRWISE_NAMES[*pairwise], GROUP_NAMES[*group]);
+    *proto = RSN;
+    *pairwise = CCMP_PAIRWISE;
+    *group = CCMP_GROUP;
+}
+
 // Turns a record of encryption 0..4 into the fields of one network; -1
 // (reported) for a record wpa_supplicant cannot be given.
 static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_fields *nf)
@@ -488,9 +504,12 @@ static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_f
             check_range(c, "pairwise", conf->pairwise, COUNT(PAIRWISE_NAMES)) ||
             check_range(c, "group", conf->group, COUNT(GROUP_NAMES)))
             return -1;
-        add_field(nf, "proto", 0, "%s", PROTO_NAMES[conf->proto]);
-        add_field(nf, "pairwise", 0, "%s", PAIRWISE_NAMES[conf->pairwise]);
-        add_field(nf, "group", 0, "%s", GROUP_NAMES[conf->group]);
+        uint32_t proto = conf->proto, pairwise = conf->pairwise, group = conf->group;
+        if (conf->mode == WIFI_MODE_ADHOC)
+            adhoc_rsn(c, &proto, &pairwise, &group);
+        add_field(nf, "proto", 0, "%s", PROTO_NAMES[proto]);
+        add_field(nf, "pairwise", 0, "%s", PAIRWISE_NAMES[pairwise]);
+        add_field(nf, "group", 0, "%s", GROUP_NAMES[group]);
         add_field(nf, "psk", 1, "\"%.*s\"", text_len(conf->psk, WIFI_PSK_SIZE), conf->psk);
     }
 
