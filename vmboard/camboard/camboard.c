@@ -23,6 +23,7 @@
 #include <linux/mtd/partitions.h>
 #include <linux/platform_device.h>
 #include <linux/pwm.h>
+#include <linux/slab.h>
 #include <linux/sizes.h>
 #include <linux/string.h>
 
@@ -53,7 +54,52 @@ MODULE_PARM_DESC(gpio_levels, "levels driven on each bank's input lines, a mask 
 
 static unsigned int badblocks[CAMBOARD_BAD_MAX];
 static unsigned int nr_badblocks;
-module_param_array(badblocks, uint, &nr_badblocks, 0644);
+
+/* A list of block numbers, "3,17,200"; an empty one clears it */
+static int camboard_badblocks_set(const char *val, const struct kernel_param *kp)
+{
+	unsigned int blocks[CAMBOARD_BAD_MAX];
+	unsigned int n = 0;
+	char *buf, *rest, *tok;
+	int ret = 0;
+
+	buf = kstrdup(val, GFP_KERNEL);
+	if (!buf)
+		return -ENOMEM;
+	rest = strim(buf);
+	while (!ret && (tok = strsep(&rest, ",")) != NULL) {
+		if (!*tok)
+			continue;
+		if (n == CAMBOARD_BAD_MAX)
+			ret = -ENOSPC;
+		else
+			ret = kstrtouint(tok, 0, &blocks[n]);
+		if (!ret && blocks[n++] >= CAMBOARD_NAND_BLOCKS)
+			ret = -ERANGE;
+	}
+	kfree(buf);
+	if (ret)
+		return ret;
+	memcpy(badblocks, blocks, n * sizeof(blocks[0]));
+	nr_badblocks = n;
+	return 0;
+}
+
+static int camboard_badblocks_get(char *buffer, const struct kernel_param *kp)
+{
+	unsigned int i;
+	int len = 0;
+
+	for (i = 0; i < nr_badblocks; i++)
+		len += scnprintf(buffer + len, PAGE_SIZE - len, "%s%u", i ? "," : "", badblocks[i]);
+	return len + scnprintf(buffer + len, PAGE_SIZE - len, "\n");
+}
+
+static const struct kernel_param_ops camboard_badblocks_ops = {
+	.set = camboard_badblocks_set,
+	.get = camboard_badblocks_get,
+};
+module_param_cb(badblocks, &camboard_badblocks_ops, NULL, 0644);
 MODULE_PARM_DESC(badblocks, "bad erase blocks of the NAND, numbered from the chip's start");
 
 /* The camera's partitions of its NAND flash, in flash order */
