@@ -6,17 +6,18 @@
 # with the size report of both targets; then the coverage of the tests per
 # unit (scripts/coverage.sh); then runs every fuzz target for a few seconds
 # (scripts/fuzz.sh); then builds, lints and tests the Debian packages
-# (scripts/package.sh).
-#   scripts/test.sh [builds|native|asan|aarch64|coverage|fuzz|package]...   (default: all seven)
+# (scripts/package.sh); last, the hardware suite (tests/hw) on the
+# real-kernel board under QEMU (vmboard/prepare.sh), driven by labgrid.
+#   scripts/test.sh [builds|native|asan|aarch64|coverage|fuzz|package|hw]...   (default: all eight)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 coverage fuzz package)
+[ ${#stages[@]} -gt 0 ] || stages=(builds native asan aarch64 coverage fuzz package hw)
 for stage in "${stages[@]}"; do
     case $stage in
-    builds | native | asan | aarch64 | coverage | fuzz | package) ;;
-    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, coverage, fuzz, package)" >&2; exit 2 ;;
+    builds | native | asan | aarch64 | coverage | fuzz | package | hw) ;;
+    *) echo "test: unknown stage $stage (builds, native, asan, aarch64, coverage, fuzz, package, hw)" >&2; exit 2 ;;
     esac
 done
 bash scripts/setup.sh
@@ -65,6 +66,16 @@ for stage in "${stages[@]}"; do
         ;;
     package)
         bash scripts/package.sh
+        ;;
+    hw)
+        start=$SECONDS
+        echo "== build-vm"
+        bash vmboard/prepare.sh "$repo/build-vm"
+        echo "== build-vm: prepared in $((SECONDS - start)) s"
+        # Debian's pytest and labgrid: the system's own Python.
+        PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -p no:cacheprovider \
+            --lg-env "$repo/build-vm/qemu.yaml" tests/hw
+        echo "== build-vm: $((SECONDS - start)) s"
         ;;
     esac
 done

@@ -65,6 +65,16 @@ build_module() {
     [ -f "$dir/camboard.ko" ] || die "camboard.ko was not built"
 }
 
+# hw/libpreload_clock.so: the tests' faster clock (tests/support), for
+# the board: the hardware suite runs the 50 s waits of the ptz module under it.
+build_test_clock() {
+    local lib=$out/hw/libpreload_clock.so src=$repo/tests/support/preload_clock.cpp
+    fresh "$lib" "$src" && return
+    step "the tests' clock for the board"
+    mkdir -p "$out/hw"
+    $triplet-g++ -std=c++17 -O2 -Wall -Werror -shared -fPIC -o "$lib" "$src" -ldl
+}
+
 # rootfs.tar: Debian arm64, the essential set and packages.list, without
 # documentation and translations.
 make_rootfs() {
@@ -94,7 +104,7 @@ build_package() {
 # root.cpio: the board's whole root file system, the kernel's initramfs.
 make_root() {
     local cpio=$out/root.cpio root=$out/root
-    fresh "$cpio" "$out/rootfs.tar" "$deb" "$out/camboard/camboard.ko" \
+    fresh "$cpio" "$out/rootfs.tar" "$deb" "$out/camboard/camboard.ko" "$out/hw/libpreload_clock.so" \
         "$vmboard/modules.list" "$repo"/simboard/db/*.sql $(find "$vmboard/rootfs") && return
     step "root.cpio"
     rm -rf "$root" && mkdir -p "$root"
@@ -104,6 +114,7 @@ make_root() {
     rm "$root/tmp/${deb##*/}"
     add_modules "$root"
     cp -a "$vmboard/rootfs/." "$root/"
+    mkdir -p "$root/usr/local/lib/hw" && cp "$out/hw/libpreload_clock.so" "$root/usr/local/lib/hw/"
     # The camera's paths: NAND file systems, the card's mount point, the
     # databases' read-only copies.
     mkdir -p "$root"/mnt/{nand,nand2,mmc} "$root/opt/app"
@@ -155,6 +166,7 @@ write_env() {
 bash "$repo/scripts/qemu-binfmt.sh"
 fetch_kernel
 build_module
+build_test_clock
 make_rootfs
 build_package
 make_root

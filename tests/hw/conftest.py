@@ -1,0 +1,80 @@
+"""The hardware suite: the tool on a board with a real kernel, driven by
+labgrid. Run it with an environment whose target has a ShellStrategy:
+
+    pytest --lg-env build-vm/qemu.yaml tests/hw      (the QEMU board)
+
+Each test types what a technician would on the camera's shell, then reads
+what the kernel shows: sysfs, tracefs, /proc, and the peers' own tools.
+"""
+import time
+
+import pytest
+
+# Lab knobs of the QEMU board's module (vmboard/camboard); a camera has none.
+CAMBOARD = "/sys/module/camboard/parameters"
+
+boot = {}
+
+
+@pytest.fixture(scope="session")
+def shell(target, strategy):
+    """The board's shell, the board powered on and booted once a session."""
+    start = time.monotonic()
+    strategy.transition("shell")
+    boot["seconds"] = time.monotonic() - start
+    return target.get_driver("ShellDriver")
+
+
+def pytest_terminal_summary(terminalreporter):
+    if "seconds" in boot:
+        terminalreporter.write_line(
+            f"board: a shell {boot['seconds']:.1f} s after power-on")
+
+
+def run(shell, cmd, timeout=60):
+    """The output of a command that must succeed, as one string."""
+    return "\n".join(shell.run_check(cmd, timeout=timeout))
+
+
+# The tests' faster clock, where the board has it (the QEMU board does):
+# waits of the tool last 1/CLOCK_FACTOR of their time.
+TEST_CLOCK = "/usr/local/lib/hw/libpreload_clock.so"
+CLOCK_FACTOR = 25
+
+
+def tool(shell, args, timeout=120, fast_clock=False):
+    """debug ARGS on the board: its standard output, its standard error and
+    its exit status, each apart. FAST_CLOCK runs it under the test clock."""
+    env = ""
+    if fast_clock and shell.run(f"test -e {TEST_CLOCK}")[2] == 0:
+        env = f"LD_PRELOAD={TEST_CLOCK} CLOCK_FACTOR={CLOCK_FACTOR} "
+    out, _, status = shell.run(f"{env}debug {args} 2>/tmp/hw.err", timeout=timeout)
+    err = shell.run_check("cat /tmp/hw.err")
+    return "\n".join(out), "\n".join(err), status
+
+
+def lab_knob(shell, name):
+    """The path of one of the lab's knobs; the test is skipped without it."""
+    path = f"{CAMBOARD}/{name}"
+    if shell.run(f"test -w {path}")[2] != 0:
+        pytest.skip(f"the board has no {path} (not the QEMU board)")
+    return path
+
+
+@pytest.fixture
+def gpio_trace(shell):
+    """The kernel's record of GPIO values set from now on (tracefs
+    gpio_value), as a function that returns [(line, value), ...]."""
+    events = "/sys/kernel/tracing/events/gpio/gpio_value"
+    run(shell, f"echo 1 >{events}/enable && : >/sys/kernel/tracing/trace")
+
+    def sets(lines=None):
+        found = []
+        for row in run(shell, "grep ' gpio_value: ' /sys/kernel/tracing/trace || true").splitlines():
+            line, what, value = row.split("gpio_value: ")[1].split()
+            if what == "set" and (lines is None or int(line) in lines):
+                found.append((int(line), int(value)))
+        return found
+
+    yield sets
+    run(shell, f"echo 0 >{events}/enable")

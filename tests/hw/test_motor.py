@@ -1,0 +1,32 @@
+"""motor: the lens stepper's phase lines as the kernel saw them switch."""
+from conftest import run, tool
+
+PIRIS = (72, 73, 74, 75)  # A+ A- B+ B-
+
+# The half-step states, A+ A- B+ B-: one coil, both, the other, ...
+STATES = [(1, 0, 0, 0), (1, 0, 1, 0), (0, 0, 1, 0), (0, 1, 1, 0),
+          (0, 1, 0, 0), (0, 1, 0, 1), (0, 0, 0, 1), (1, 0, 0, 1)]
+
+
+def test_half_steps_forward_then_every_phase_off(shell, gpio_trace):
+    run(shell, "echo 'piris 100' >/mnt/nand/stepper.pos")
+    assert tool(shell, "-M motor -t 2 -d 0 -s 4")[2] == 0
+    assert run(shell, "cat /mnt/nand/stepper.pos") == "piris 104"
+
+    # Replay the writes: after each one the phases show a half-step state,
+    # one line apart from the last, never a coil driven both ways.
+    phases = dict.fromkeys(PIRIS, 0)
+    shown = []
+    for line, value in gpio_trace(PIRIS):
+        phases[line] = value
+        now = tuple(phases[p] for p in PIRIS)
+        assert not (now[0] and now[1]) and not (now[2] and now[3])
+        if now in STATES and (not shown or shown[-1] != now):
+            shown.append(now)
+    # The first step sets all four lines, and may show the state the motor
+    # rests in on the way.
+    assert shown[-4:] == [STATES[p % 8] for p in range(101, 105)]
+    assert shown[:-4] in ([], [STATES[100 % 8]])
+    assert phases == dict.fromkeys(PIRIS, 0)
+    assert run(shell, "cat " + " ".join(f"/sys/class/gpio/gpio{p}/value" for p in PIRIS)) \
+        == "0\n0\n0\n0"
