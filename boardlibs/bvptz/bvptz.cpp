@@ -242,7 +242,9 @@ static void pt_rs485_on(int fd)
         return;
     rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
     rs.flags &= ~(uint32_t)SER_RS485_RTS_AFTER_SEND;
-    if (ioctl(fd, TIOCSRS485, &rs) != 0)
+    // The serial core answers TIOCGRS485 for every UART and only the
+    // setting shows whether its driver has RS-485 at all (ENOTTY without).
+    if (ioctl(fd, TIOCSRS485, &rs) != 0 && !pt_unsupported(errno))
         report("%s: RS-485 direction control not switched on: %s", PTZ_PORT, strerror(errno));
 }
 
