@@ -509,8 +509,7 @@ static const char *const wifi_pages[] = {
     "    3: manage mode + TKIP+CCMP/AES",
     "        debug -M wifi -e 2 -m 0 --ssid [...] --psk [...] --pairwise 3 ",
     "    4: ad-hoc mode + TKIP",
-    "        debug -M wifi -e 2 -m 1 -c [n(1-14)] --ssid [...] --psk [...] --pairwise 1 --group 1 "
-    "(a cell runs as 5) ",
+    "        debug -M wifi -e 2 -m 1 -c [n(1-14)] --ssid [...] --psk [...] --pairwise 1 --group 1 (a cell runs as 5) ",
     "    5: ad-hoc mode + CCMP/AES",
     "        debug -M wifi -e 3 -m 1 -c [n(1-14)] --ssid [...] --psk [...] --pairwise 2 --group 0 ",
     "Encryp=[3:WPA2-PSK], command line:",
