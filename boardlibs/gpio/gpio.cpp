@@ -5,6 +5,7 @@
 #include "gpio.h"
 
 #include "board_report.h"
+#include "board_sysfs.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -62,41 +63,10 @@ void attribute_path(char *path, size_t size, uint32_t id, const char *name)
     snprintf(path, size, GPIO_ATTRIBUTE_FORMAT, id, name);
 }
 
-// 0, or the errno of the open or the write.
-int write_text(const char *path, const char *text)
-{
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    ssize_t len = (ssize_t)strlen(text);
-    int err = write(fd, text, (size_t)len) == len ? 0 : errno;
-    close(fd);
-    return err;
-}
-
-int read_text(const char *path, char *text, size_t size)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    ssize_t got = read(fd, text, size - 1);
-    int err = got < 0 ? errno : 0;
-    text[got < 0 ? 0 : got] = '\0';
-    close(fd);
-    return err;
-}
-
-int write_number(const char *path, uint32_t number)
-{
-    char text[16];
-    snprintf(text, sizeof text, "%u", number);
-    return write_text(path, text);
-}
-
 // Exports the line; one that is exported already is fine.
 bool export_line(uint32_t id, bool *exported_here)
 {
-    int err = write_number(GPIO_EXPORT_PATH, id);
+    int err = board_sysfs_write_number(GPIO_EXPORT_PATH, id);
     *exported_here = err == 0;
     if (err == 0 || err == EBUSY)
         return true;
@@ -109,7 +79,7 @@ void release_line(held_line *h)
     close(h->value_fd);
     h->value_fd = -1;
     if (h->exported_here && !h->written) {
-        int err = write_number(GPIO_UNEXPORT_PATH, h->id);
+        int err = board_sysfs_write_number(GPIO_UNEXPORT_PATH, h->id);
         if (err != 0)
             report(h->id, "cannot unexport", err);
     }
@@ -132,14 +102,14 @@ held_line *acquire(uint32_t id)
         report(id, "cannot open its value file", errno,
                errno == ENOENT ? " (the line is in use by a driver)" : "");
         if (h.exported_here)
-            write_number(GPIO_UNEXPORT_PATH, id);
+            board_sysfs_write_number(GPIO_UNEXPORT_PATH, id);
         return nullptr;
     }
     char text[8];
     attribute_path(path, sizeof path, id, "direction");
-    h.output = read_text(path, text, sizeof text) == 0 && strcmp(text, "out\n") == 0;
+    h.output = board_sysfs_read(path, text, sizeof text) == 0 && strcmp(text, "out\n") == 0;
     attribute_path(path, sizeof path, id, "active_low");
-    h.active_low = read_text(path, text, sizeof text) == 0 && text[0] == '1';
+    h.active_low = board_sysfs_read(path, text, sizeof text) == 0 && text[0] == '1';
     held_line *slot = held_count < GPIO_HELD_MAX ? &held[held_count++] : &spare;
     *slot = h;
     return slot;
@@ -156,7 +126,7 @@ int set_direction(held_line *h, const char *direction)
 {
     char path[64];
     attribute_path(path, sizeof path, h->id, "direction");
-    int err = write_text(path, direction);
+    int err = board_sysfs_write(path, direction);
     if (err != 0) {
         report(h->id, "cannot set the direction", err);
         return -1;
