@@ -347,7 +347,7 @@ bool cdev_take(held_line *h)
     line_config(&req.config, 0, 0);
     if (ioctl(bank_chip[b], GPIO_V2_GET_LINE_IOCTL, &req) != 0) {
         int err = errno;
-        char what[48], hint[GPIO_MAX_NAME_SIZE + 16] = "";
+        char what[GPIO_MAX_NAME_SIZE + 32], hint[GPIO_MAX_NAME_SIZE + 16] = "";
         snprintf(what, sizeof what, "cannot request %s line %u", bank->label, offset);
         // The request is valid on any kernel with the uAPI v2: one
         // without it refuses the ioctl itself.
