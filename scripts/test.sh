@@ -7,7 +7,8 @@
 # unit (scripts/coverage.sh); then runs every fuzz target for a few seconds
 # (scripts/fuzz.sh); then builds, lints and tests the Debian packages
 # (scripts/package.sh); last, the hardware suite (tests/hw) on the
-# real-kernel board under QEMU (vmboard/prepare.sh), driven by labgrid.
+# real-kernel board under QEMU (vmboard/prepare.sh), driven by labgrid, and
+# its GPIO cases again with the board's sysfs GPIO hidden.
 #   scripts/test.sh [builds|native|asan|aarch64|coverage|fuzz|package|hw]...   (default: all eight)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -75,6 +76,11 @@ for stage in "${stages[@]}"; do
         # Debian's pytest and labgrid: the system's own Python.
         PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -p no:cacheprovider \
             --lg-env "$repo/build-vm/qemu.yaml" tests/hw
+        # Again on a board without sysfs GPIO: the GPIO library, the IR LED
+        # and the lens's phases through the GPIO character device.
+        PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -p no:cacheprovider \
+            --lg-env "$repo/build-vm/qemu.yaml" --no-sysfs-gpio \
+            tests/hw/test_gpio.py tests/hw/test_ir.py tests/hw/test_motor.py
         echo "== build-vm: $((SECONDS - start)) s"
         ;;
     esac

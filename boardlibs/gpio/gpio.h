@@ -1,7 +1,9 @@
 /*
  * The camera's GPIO board library: one line at a time through the kernel's
- * sysfs GPIO interface, and the board's GPIO descriptor. Line N is the
- * kernel's global GPIO number N (/sys/class/gpio/gpioN).
+ * sysfs GPIO interface, or its GPIO character device on a kernel without
+ * sysfs GPIO, and the board's GPIO descriptor. Line N is the kernel's
+ * global GPIO number N (/sys/class/gpio/gpioN), or line N - first of the
+ * chip of the bank that holds it (README.md).
  */
 #ifndef BOARDLIBS_GPIO_H
 #define BOARDLIBS_GPIO_H
@@ -50,25 +52,27 @@ extern const ext_gpio extGpio;
 #define GPIO_VALUE_INPUT 2u
 
 /*
- * The line's level, 0 or 1, as its value file shows it; -1 when it cannot
- * be read (reported on standard error). Exports the line when it is not
- * exported yet; its direction is left as it is.
+ * The line's level, 0 or 1, as the kernel reads it; -1 when it cannot be
+ * read (reported on standard error). Takes the line when it is not held
+ * yet (exported, or requested as it is); its direction is left as it is.
  */
 int gpio_read(uint32_t id);
 
 /*
  * 0 or 1: makes the line an output at that level, in one step when it is
  * not an output yet (no glitch through the other level). 2: releases the
- * line as an input (the library stops driving it). The line stays exported
- * and keeps what was set after the program ends. 0, or -1 after a report
- * on standard error.
+ * line as an input (the library stops driving it). Through sysfs the line
+ * stays exported and keeps what was set after the program ends; through
+ * the character device it is released at gpio_close or when the program
+ * ends, and keeps what was set where the board's GPIO driver leaves a
+ * released line as it is (README.md). 0, or -1 after a report on standard error.
  */
 int gpio_write(uint32_t id, uint32_t value);
 
 /*
- * Closes the files held open for the lines used since the last call, and
- * unexports the lines this library exported only to read them. A second
- * call finds nothing to do. Returns 0.
+ * Lets go of the lines used since the last call: closes their value files
+ * and unexports the lines this library exported only to read them, or
+ * releases their requests. A second call finds nothing to do. Returns 0.
  */
 int gpio_close(void);
 

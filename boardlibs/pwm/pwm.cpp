@@ -5,15 +5,13 @@
 #include "pwm.h"
 
 #include "board_report.h"
+#include "board_sysfs.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <inttypes.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static const char PWM_CHIP_NAME[] = "pwmchip0";
 static const char PWM_NPWM_PATH[] = "/sys/class/pwm/pwmchip0/npwm";
@@ -44,29 +42,6 @@ void report(int channel, const char *what, int err)
     board_report(&reports, "libpwm: pwm %d: %s: %s", channel, what, strerror(err));
 }
 
-int write_text(const char *path, const char *text)
-{
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    ssize_t len = (ssize_t)strlen(text);
-    int err = write(fd, text, (size_t)len) == len ? 0 : errno;
-    close(fd);
-    return err;
-}
-
-int read_text(const char *path, char *text, size_t size)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    ssize_t got = read(fd, text, size - 1);
-    int err = got < 0 ? errno : 0;
-    text[got < 0 ? 0 : got] = '\0';
-    close(fd);
-    return err;
-}
-
 void attribute_path(char *path, size_t size, int channel, const char *name)
 {
     snprintf(path, size, PWM_ATTRIBUTE_FORMAT, channel, name);
@@ -76,7 +51,7 @@ bool read_attribute(int channel, const char *name, char *text, size_t size)
 {
     char path[80];
     attribute_path(path, sizeof path, channel, name);
-    int err = read_text(path, text, size);
+    int err = board_sysfs_read(path, text, size);
     if (err != 0) {
         char what[40];
         snprintf(what, sizeof what, "cannot read %s", name);
@@ -101,7 +76,7 @@ bool write_number(int channel, const char *name, uint64_t value)
     char path[80], text[24];
     attribute_path(path, sizeof path, channel, name);
     snprintf(text, sizeof text, "%" PRIu64, value);
-    int err = write_text(path, text);
+    int err = board_sysfs_write(path, text);
     if (err != 0) {
         char what[64];
         snprintf(what, sizeof what, "cannot write %s to %s", text, name);
@@ -115,7 +90,7 @@ bool write_number(int channel, const char *name, uint64_t value)
 bool channel_exists(int channel)
 {
     char text[16];
-    int err = read_text(PWM_NPWM_PATH, text, sizeof text);
+    int err = board_sysfs_read(PWM_NPWM_PATH, text, sizeof text);
     if (err != 0) {
         board_report(&reports, "libpwm: %s: %s", PWM_NPWM_PATH, strerror(err));
         return false;
@@ -140,7 +115,7 @@ held_channel *acquire(int channel, held_channel *scratch)
         return nullptr;
     char text[16];
     snprintf(text, sizeof text, "%d", channel);
-    int err = write_text(PWM_EXPORT_PATH, text);
+    int err = board_sysfs_write(PWM_EXPORT_PATH, text);
     if (err != 0 && err != EBUSY) {
         report(channel, "cannot export", err);
         return nullptr;
@@ -156,7 +131,7 @@ void release(held_channel *h)
         return;
     char text[16];
     snprintf(text, sizeof text, "%d", h->channel);
-    int err = write_text(PWM_UNEXPORT_PATH, text);
+    int err = board_sysfs_write(PWM_UNEXPORT_PATH, text);
     if (err != 0)
         report(h->channel, "cannot unexport", err);
 }

@@ -5,7 +5,13 @@ labgrid. Run it with an environment whose target has a ShellStrategy:
 
 Each test types what a technician would on the camera's shell, then reads
 what the kernel shows: sysfs, tracefs, /proc, and the peers' own tools.
+
+With --no-sysfs-gpio the board's /sys/class/gpio is hidden under an empty
+file system before the first test, as on a kernel built without sysfs
+GPIO: the GPIO library then takes the lines through the character device
+(/dev/gpiochipN), and the gpio, ir and motor tests check the same.
 """
+import re
 import time
 
 import pytest
@@ -16,13 +22,21 @@ CAMBOARD = "/sys/module/camboard/parameters"
 boot = {}
 
 
+def pytest_addoption(parser):
+    parser.addoption("--no-sysfs-gpio", action="store_true",
+                     help="hide /sys/class/gpio: the tool's GPIO library uses /dev/gpiochipN")
+
+
 @pytest.fixture(scope="session")
-def shell(target, strategy):
+def shell(target, strategy, pytestconfig):
     """The board's shell, the board powered on and booted once a session."""
     start = time.monotonic()
     strategy.transition("shell")
     boot["seconds"] = time.monotonic() - start
-    return target.get_driver("ShellDriver")
+    shell = target.get_driver("ShellDriver")
+    if pytestconfig.getoption("no_sysfs_gpio"):
+        shell.run_check("mount -t tmpfs -o ro,mode=755 no-sysfs-gpio /sys/class/gpio")
+    return shell
 
 
 def pytest_terminal_summary(terminalreporter):
@@ -59,6 +73,31 @@ def lab_knob(shell, name):
     if shell.run(f"test -w {path}")[2] != 0:
         pytest.skip(f"the board has no {path} (not the QEMU board)")
     return path
+
+
+def sysfs_gpio(shell):
+    """Whether the board shows sysfs GPIO, which the GPIO library then uses."""
+    return shell.run("test -e /sys/class/gpio/export")[2] == 0
+
+
+def gpioinfo(shell, line):
+    """How gpioinfo (the character device's) shows a global GPIO line:
+    (direction, user), the user None when nothing holds the line. Line N
+    is line N % 32 of the bank labelled gpio-bankN/32 (boardlibs/gpio)."""
+    out = run(shell, f"gpioinfo gpio-bank{line // 32}")
+    found = re.search(rf"line +{line % 32}: +\S+ +(unused|\"[^\"]*\") +(input|output)", out)
+    return found[2], None if found[1] == "unused" else found[1].strip('"')
+
+
+def levels(shell, lines):
+    """The levels of global GPIO lines the tool has left, as the kernel
+    reads them: in sysfs's value files, or through the character device,
+    where the tool's own read leaves a line as it is (gpioget would make it
+    an input)."""
+    if sysfs_gpio(shell):
+        values = run(shell, "cat " + " ".join(f"/sys/class/gpio/gpio{n}/value" for n in lines))
+        return [int(v) for v in values.split()]
+    return [int(tool(shell, f"-M gpio -r {n}")[0].split()[-1]) for n in lines]
 
 
 @pytest.fixture
