@@ -72,7 +72,6 @@ struct held_line {
     bool exported_here; // sysfs: unexported at close unless something was set
     bool written;
     bool output;     // driven by the library: a new level is a value write
-    bool active_low; // sysfs's own setting of the line
 };
 
 // One way to the lines: sysfs, or the character device.
@@ -118,14 +117,24 @@ bool export_line(uint32_t id, bool *exported_here)
     return false;
 }
 
-// Exported, its value file open, its direction known.
+int open_value(uint32_t id)
+{
+    char path[64];
+    attribute_path(path, sizeof path, id, "value");
+    return open(path, O_RDWR | O_CLOEXEC);
+}
+
+// Exported, its value file open, its direction known. A line exported
+// already (the usual case: what a write set stays exported) is opened at
+// once, without a refused export first.
 bool sysfs_take(held_line *h)
 {
-    if (!export_line(h->id, &h->exported_here))
-        return false;
-    char path[64];
-    attribute_path(path, sizeof path, h->id, "value");
-    h->fd = open(path, O_RDWR | O_CLOEXEC);
+    h->fd = open_value(h->id);
+    if (h->fd < 0 && errno == ENOENT) {
+        if (!export_line(h->id, &h->exported_here))
+            return false;
+        h->fd = open_value(h->id);
+    }
     if (h->fd < 0) {
         // Exported by the kernel's own driver, not through sysfs: busy.
         report(h->id, "cannot open its value file", errno,
@@ -134,12 +143,19 @@ bool sysfs_take(held_line *h)
             board_sysfs_write_number(GPIO_UNEXPORT_PATH, h->id);
         return false;
     }
-    char text[8];
+    char path[64], text[8];
     attribute_path(path, sizeof path, h->id, "direction");
     h->output = board_sysfs_read(path, text, sizeof text) == 0 && strcmp(text, "out\n") == 0;
-    attribute_path(path, sizeof path, h->id, "active_low");
-    h->active_low = board_sysfs_read(path, text, sizeof text) == 0 && text[0] == '1';
     return true;
+}
+
+// sysfs's active_low setting of the line, which "high" and "low" do not
+// apply: read only when a level is set with the direction.
+bool active_low(const held_line *h)
+{
+    char path[64], text[8];
+    attribute_path(path, sizeof path, h->id, "active_low");
+    return board_sysfs_read(path, text, sizeof text) == 0 && text[0] == '1';
 }
 
 int sysfs_get(held_line *h)
@@ -181,7 +197,7 @@ int sysfs_drive(held_line *h, uint32_t level)
     }
     // "high" and "low" set the level with the direction, without the
     // active_low inversion that the value file applies.
-    return set_direction(h, (level ^ (uint32_t)h->active_low) ? "high" : "low");
+    return set_direction(h, (level ^ (uint32_t)active_low(h)) ? "high" : "low");
 }
 
 int sysfs_input(held_line *h)
@@ -430,7 +446,7 @@ held_line *acquire(uint32_t id)
     for (unsigned i = 0; i < held_count; i++)
         if (held[i].id == id)
             return &held[i];
-    held_line h = {id, -1, false, false, false, false};
+    held_line h = {id, -1, false, false, false};
     if (!interface_of_board()->take(&h))
         return nullptr;
     held_line *slot = held_count < GPIO_HELD_MAX ? &held[held_count++] : &spare;
