@@ -54,15 +54,16 @@ static volatile sig_atomic_t stop_requested;
 // that asks for a stop is passed on to all of it.
 static volatile pid_t child_group;
 
-// The signals that ask the tool to stop; blocked from a check of
-// stop_requested until the wait that follows it has begun.
+// The signals that ask the tool to stop.
+static const int STOP_SIGNALS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+
+// The stop signals as a set: blocked from a check of stop_requested until
+// the wait that follows it has begun.
 static void stop_signals(sigset_t *set)
 {
     sigemptyset(set);
-    sigaddset(set, SIGINT);
-    sigaddset(set, SIGQUIT);
-    sigaddset(set, SIGTERM);
-    sigaddset(set, SIGHUP);
+    for (int sig : STOP_SIGNALS)
+        sigaddset(set, sig);
 }
 
 void OSA_stopRequest(int signo)
@@ -237,10 +238,9 @@ static int run_shell(const char *command, bool unless_stopped)
     }
     pid_t pid = fork();
     if (pid == 0) {
-        static const int handled[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
         setpgid(0, 0);
         leave_terminal_input();
-        for (int sig : handled)
+        for (int sig : STOP_SIGNALS)
             if (signal(sig, SIG_DFL) == SIG_IGN) // a hang-up under nohup
                 signal(sig, SIG_IGN);
         sigprocmask(SIG_SETMASK, &old, NULL);

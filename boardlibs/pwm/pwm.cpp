@@ -113,9 +113,7 @@ held_channel *acquire(int channel, held_channel *scratch)
             return &held[i];
     if (!channel_exists(channel))
         return nullptr;
-    char text[16];
-    snprintf(text, sizeof text, "%d", channel);
-    int err = board_sysfs_write(PWM_EXPORT_PATH, text);
+    int err = board_sysfs_write_number(PWM_EXPORT_PATH, (uint64_t)channel);
     if (err != 0 && err != EBUSY) {
         report(channel, "cannot export", err);
         return nullptr;
@@ -129,9 +127,7 @@ void release(held_channel *h)
 {
     if (!h->exported_here || h->written)
         return;
-    char text[16];
-    snprintf(text, sizeof text, "%d", h->channel);
-    int err = board_sysfs_write(PWM_UNEXPORT_PATH, text);
+    int err = board_sysfs_write_number(PWM_UNEXPORT_PATH, (uint64_t)h->channel);
     if (err != 0)
         report(h->channel, "cannot unexport", err);
 }
