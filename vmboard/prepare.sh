@@ -26,31 +26,60 @@ fresh() {
     return 0
 }
 
-# The version of the kernel that linux-image-arm64 names now, and the
-# packages of its image, headers and (build machine's) kbuild tools.
-kernel_packages() {
-    image=$(apt-cache depends linux-image-arm64:arm64 | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
-    [ -n "$image" ] || die "apt knows no linux-image-arm64:arm64 (run scripts/setup.sh)"
-    kver=${image#linux-image-}
-    kpkgver=$(apt-cache show "$image:arm64" | sed -n 's/^Version: //p' | head -n 1)
+# The archive's answer for every package a kernel choice needs: the
+# versions of linux-image-arm64:arm64, of each image it has named, their
+# headers and common halves, and the build machine's kbuild tools.
+kernel_madison() {
+    local image abi pkgs=(linux-image-arm64:arm64)
+    for image in $(apt-cache show linux-image-arm64:arm64 2>/dev/null |
+        sed -n 's/^Depends: \(linux-image-[^ ,:]*\).*/\1/p' | sort -u); do
+        abi=${image#linux-image-}
+        pkgs+=("$image:arm64" "linux-headers-$abi:arm64" "linux-headers-${abi%-arm64}-common"
+            "linux-kbuild-${abi%%.0-*}:amd64")
+    done
+    apt-cache madison "${pkgs[@]}" 2>/dev/null
+}
+
+# kpkgver kver kbuildver: the kernel choose-kernel.sh takes from the archive
+# (or VMBOARD_KERNEL pins), and kbuild, the name of its kbuild package.
+kernel_choice() {
+    local choice
+    choice=$(kernel_madison | bash "$vmboard/choose-kernel.sh" "${VMBOARD_KERNEL:-}") ||
+        die "no kernel can be prepared from the archive as it is (see above)"
+    read -r kpkgver kver kbuildver <<<"$choice"
     kbuild=linux-kbuild-${kver%%.0-*}
 }
 
-# kernel/: the image, its modules and headers, unpacked, never installed.
+# kernel/: the image, its modules and headers, and the kbuild tools,
+# unpacked, never installed. The new kernel is fetched and checked beside
+# the old one, which is replaced only then.
 fetch_kernel() {
-    local dir=$out/kernel
-    kernel_packages
-    if [ "$(cat "$dir/VERSION" 2>/dev/null)" = "$kver" ]; then return; fi
-    step "kernel $kver ($kpkgver)"
-    rm -rf "$dir" && mkdir -p "$dir/debs" "$dir/root"
-    (cd "$dir/debs" && apt-get download -q=2 "$image:arm64=$kpkgver" \
+    local dir=$out/kernel new=$out/kernel.new deb
+    kernel_choice
+    if [ "$(cat "$dir/VERSION" 2>/dev/null)" = "$kver $kpkgver $kbuildver" ]; then return; fi
+    step "kernel $kver ($kpkgver), kbuild tools $kbuildver"
+    rm -rf "$new" && mkdir -p "$new/debs" "$new/root"
+    (cd "$new/debs" && apt-get download -q=2 "linux-image-$kver:arm64=$kpkgver" \
         "linux-headers-$kver:arm64=$kpkgver" "linux-headers-${kver%-arm64}-common=$kpkgver" \
-        "$kbuild:amd64=$kpkgver" 2>&1 | grep -v 'unsandboxed' || true)
-    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+        "$kbuild:amd64=$kbuildver") >"$new/download.log" 2>&1 ||
+        { grep -v unsandboxed "$new/download.log" >&2
+          die "the kernel's packages could not be downloaded (apt's message above): run apt-get update, or pin another kernel with VMBOARD_KERNEL=<version> (vmboard/README.md)"; }
+    for deb in "$new"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$new/root" || die "dpkg-deb could not unpack $deb"
+    done
+    local want
+    for want in "boot/vmlinuz-$kver" "lib/modules/$kver/modules.order" \
+        "usr/src/linux-headers-$kver/Makefile" "usr/lib/$kbuild/scripts/basic/fixdep"; do
+        [ -e "$new/root/$want" ] || die "the kernel's packages lack $want: not prepared"
+    done
     # The headers include their common half by its installed path.
-    sed -i "s|/usr/src/|$dir/root/usr/src/|" "$dir/root/usr/src/linux-headers-$kver/Makefile"
-    ln -sf "root/boot/vmlinuz-$kver" "$dir/vmlinuz"
-    echo "$kver" >"$dir/VERSION"
+    sed -i "s|/usr/src/|$dir/root/usr/src/|" "$new/root/usr/src/linux-headers-$kver/Makefile"
+    ln -sf "root/boot/vmlinuz-$kver" "$new/vmlinuz"
+    echo "$kver $kpkgver $kbuildver" >"$new/VERSION"
+    rm -rf "$dir.old"
+    if [ -e "$dir" ]; then mv "$dir" "$dir.old"; fi
+    mv "$new" "$dir"
+    rm -rf "$dir.old"
 }
 
 # camboard/camboard.ko: our board module, out of tree against the headers.
@@ -61,8 +90,8 @@ build_module() {
     rm -rf "$dir" && mkdir -p "$dir"
     cp "$vmboard"/camboard/* "$dir/"
     make -s -C "$out/kernel/root/usr/src/linux-headers-$kver" M="$dir" ARCH=arm64 \
-        CROSS_COMPILE=$triplet- modules 2>&1 | grep -v 'Skipping BTF' || true
-    [ -f "$dir/camboard.ko" ] || die "camboard.ko was not built"
+        CROSS_COMPILE=$triplet- modules 2>&1 | { grep -v 'Skipping BTF' || true; } ||
+        die "camboard.ko was not built"
 }
 
 # hw/libpreload_clock.so: the tests' faster clock (tests/support), for
@@ -134,10 +163,11 @@ add_modules() {
     mkdir -p "$to/extra"
     cp "$from"/modules.{order,builtin,builtin.modinfo} "$to/"
     /usr/sbin/depmod -b "$out/kernel/root" "$kver"
-    local wanted
-    wanted=$(sed 's/#.*//' "$vmboard/modules.list" | xargs -n 1 | while read -r path; do
-        (cd "$from" && find "kernel/$path" -name '*.ko')
-    done)
+    local wanted="" path
+    for path in $(sed 's/#.*//' "$vmboard/modules.list"); do
+        [ -e "$from/kernel/$path" ] || die "kernel $kver has no kernel/$path (vmboard/modules.list)"
+        wanted+=" $(cd "$from" && find "kernel/$path" -name '*.ko')"
+    done
     {
         for ko in $wanted; do
             echo "$ko"
