@@ -4,9 +4,14 @@
 #include "osa.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const char OSA_UNIT[] = "test";
@@ -30,23 +35,141 @@ static const help_entry top_help[] = {
 };
 static_assert(ARRAY_SIZE(top_options) == ARRAY_SIZE(top_help), "one help row per option");
 
-// Configuration databases and the read-only copies they come back from.
+// Configuration databases and the read-only copies they come back from,
+// copied to a temporary name beside the database and renamed over it once
+// the copy is on the flash: a power cut leaves the old state or the whole
+// copy, never a part of it.
 static const struct {
     const char *path;
+    const char *copy;
+    const char *temp;
     const char *restore;
 } db_files[] = {
-    {"/mnt/nand/bvdb.db", "cp /opt/app/bvdb.db /mnt/nand/bvdb.db"},
-    {"/mnt/nand2/oem.db", "cp /opt/app/oem.db /mnt/nand2/oem.db"},
+    {"/mnt/nand/bvdb.db", "/opt/app/bvdb.db", "/mnt/nand/bvdb.db.restore",
+     "cp /opt/app/bvdb.db /mnt/nand/bvdb.db.restore"},
+    {"/mnt/nand2/oem.db", "/opt/app/oem.db", "/mnt/nand2/oem.db.restore",
+     "cp /opt/app/oem.db /mnt/nand2/oem.db.restore"},
 };
 
-// Not started once a stop has been asked for; a copy that did not complete
-// (cp stopped by the signal passed on to it, a full disk) is removed, so
-// that it is not taken for the database and the next start copies again.
+// SQLite's file header: its first 100 bytes (big-endian fields).
+enum {
+    SQLITE_HEADER_SIZE = 100,
+    SQLITE_PAGE_SIZE_AT = 16,
+    SQLITE_CHANGE_COUNTER_AT = 24,
+    SQLITE_PAGE_COUNT_AT = 28,
+    SQLITE_VALID_FOR_AT = 92,
+};
+static const char SQLITE_MAGIC[] = "SQLite format 3"; // and its NUL
+
+static uint32_t be32(const unsigned char *p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+// SQLite's journals beside a database, which it rolls back or replays
+// into the file at its next open.
+static const char *const journal_suffixes[] = {"-journal", "-wal"};
+
+// Whether a journal sits beside the database: the file may be short until
+// SQLite has rolled it back, which is SQLite's to mend.
+static bool has_journal(const char *path)
+{
+    for (const char *suffix : journal_suffixes) {
+        char name[PATH_MAX];
+        struct stat st;
+        snprintf(name, sizeof name, "%s%s", path, suffix);
+        if (stat(name, &st) == 0 && st.st_size > 0)
+            return true;
+    }
+    return false;
+}
+
+// A journal left behind by a database that is gone would be played into
+// the copy that replaces it.
+static void remove_journals(const char *path)
+{
+    for (const char *suffix : journal_suffixes) {
+        char name[PATH_MAX];
+        snprintf(name, sizeof name, "%s%s", path, suffix);
+        unlink(name);
+    }
+}
+
+// Why the file at path is plainly not a whole database (a copy a power cut
+// ended early), "" when it is missing, NULL when it may be whole: one that
+// cannot be read, or whose header gives no size, is left alone.
+static const char *db_damage(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT ? "" : NULL;
+    unsigned char head[SQLITE_HEADER_SIZE];
+    struct stat st;
+    ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, head, sizeof head) : -1;
+    close(fd);
+    if (got < 0 || has_journal(path))
+        return NULL;
+    if (st.st_size == 0)
+        return "empty";
+    if (got < SQLITE_HEADER_SIZE || memcmp(head, SQLITE_MAGIC, sizeof SQLITE_MAGIC) != 0)
+        return "no SQLite header";
+    uint32_t page = (uint32_t)head[SQLITE_PAGE_SIZE_AT] << 8 | head[SQLITE_PAGE_SIZE_AT + 1];
+    if (page == 1)
+        page = 65536;
+    uint32_t pages = be32(head + SQLITE_PAGE_COUNT_AT);
+    bool counted = pages != 0 && be32(head + SQLITE_CHANGE_COUNTER_AT) ==
+                                     be32(head + SQLITE_VALID_FOR_AT);
+    if (counted && (uint64_t)st.st_size < (uint64_t)page * pages)
+        return "shorter than its header says";
+    return NULL;
+}
+
+// The temporary copy on the flash, then renamed over the database, the
+// rename itself on the flash with the folder. 0, or -1 with errno.
+static int db_commit(const char *temp, const char *path)
+{
+    int fd = open(temp, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int status = fsync(fd);
+    close(fd);
+    if (status != 0 || rename(temp, path) != 0)
+        return -1;
+    char dir[PATH_MAX];
+    snprintf(dir, sizeof dir, "%s", path);
+    *strrchr(dir, '/') = '\0';
+    fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    status = fsync(fd);
+    close(fd);
+    return status;
+}
+
+// Restores a database that is missing, or that is plainly not whole, from
+// its read-only copy; a whole database is never overwritten, whatever it
+// holds. Not started once a stop has been asked for; a copy that did not
+// complete (cp stopped by the signal passed on to it, a full disk) is
+// removed, so that the next start copies again.
 void db_restore_files(void)
 {
-    for (const auto &db : db_files)
-        if (access(db.path, F_OK) != 0 && OSA_systemUnlessStopped(db.restore) != 0)
-            unlink(db.path);
+    for (const auto &db : db_files) {
+        const char *damage = db_damage(db.path);
+        if (damage == NULL)
+            continue;
+        if (*damage != '\0')
+            OSA_ERROR("%s is not a whole database (%s): restoring it from %s\n", db.path, damage,
+                      db.copy);
+        else
+            remove_journals(db.path);
+        unlink(db.temp);
+        if (OSA_systemUnlessStopped(db.restore) != 0) {
+            unlink(db.temp);
+        } else if (db_commit(db.temp, db.path) != 0) {
+            OSA_ERROR("%s not restored: %s\n", db.path, strerror(errno));
+            unlink(db.temp);
+        }
+    }
 }
 
 // Copies a word into a fixed buffer, cut to fit.
