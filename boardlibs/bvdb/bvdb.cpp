@@ -9,6 +9,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+// A change reported as done survives a power cut right after. In the
+// rollback-journal mode the databases keep (other programs of the camera
+// open them too), a commit ends by deleting the journal; at FULL, SQLite
+// does not sync the folder after that, and on the flash the journal can
+// come back at the next start and roll the change back. EXTRA syncs it.
+static const char DURABLE_SQL[] = "PRAGMA synchronous=EXTRA;";
+
 // The one statement that makes a lazy open touch the file: a file that is
 // not a database is refused at connection time, not at the first query.
 static const char CHECK_SQL[] = "PRAGMA schema_version;";
@@ -105,6 +112,8 @@ int sqlite_conn(const char *path, const char *options, void **handle)
     // failing the statement at once.
     if (rc == SQLITE_OK)
         rc = sqlite3_busy_timeout(db, opt.busy_ms);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, DURABLE_SQL, NULL, NULL, NULL);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, CHECK_SQL, NULL, NULL, NULL);
     if (rc != SQLITE_OK) {
