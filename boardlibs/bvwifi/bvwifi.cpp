@@ -640,6 +640,10 @@ static int apply_network(wifi_ctrl *c, const char *ifname, const struct wifi_con
                    id, first_line(reply, line, sizeof line));
         return -1;
     }
+    // wpa_supplicant writes its file under a temporary name and renames it
+    // without syncing the folder: until that reaches the flash, a power cut
+    // brings the old file back. The file's path is wpa_supplicant's own.
+    sync();
     say("%s: network %ld \"%.*s\" (%s) selected and saved\n", ifname, id,
         text_len(conf->ssid, WIFI_SSID_SIZE), conf->ssid, ENCRYPTION_NAMES[conf->encryption]);
     return 0;
