@@ -230,14 +230,35 @@ int write_all(int fd, const char *text, size_t len)
     return 0;
 }
 
+// After a save that failed, the file must not keep positions the motors
+// may leave: it is removed (a full flash still takes a removal). When even
+// that fails (a read-only flash), saved keeps what the file still says.
+void forget_state()
+{
+    if (saved[0] == '\0')
+        return;
+    if (unlink(STEPPER_STATE_PATH) != 0 && errno != ENOENT) {
+        report("cannot remove the old lens positions either: %s: %s", STEPPER_STATE_PATH,
+               strerror(errno));
+        return;
+    }
+    int dir = open(STEPPER_STATE_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    saved[0] = '\0';
+}
+
 // Replaces the file when what it should hold has changed. A run cut off at
 // any moment leaves the old file or the new one, never a part of either.
-void save_state()
+// false when it could not be replaced.
+bool save_state()
 {
     char text[sizeof saved];
     state_text(text, sizeof text);
     if (strcmp(text, saved) == 0)
-        return;
+        return true;
     const char *failed = STEPPER_STATE_TEMP_PATH;
     int fd = open(STEPPER_STATE_TEMP_PATH, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && write_all(fd, text, strlen(text)) == 0 && fsync(fd) == 0;
@@ -252,7 +273,8 @@ void save_state()
     if (!ok) {
         report("cannot save the lens positions: %s: %s", failed, strerror(err));
         unlink(STEPPER_STATE_TEMP_PATH);
-        return;
+        forget_state();
+        return false;
     }
     // The rename itself reaches the flash with the directory.
     int dir = open(STEPPER_STATE_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -261,6 +283,21 @@ void save_state()
         close(dir);
     }
     memcpy(saved, text, sizeof saved);
+    return true;
+}
+
+// Whether the file still gives a position for motor m ("piris 104").
+bool saved_holds(const motor *m)
+{
+    size_t len = strlen(m->key);
+    for (const char *line = saved; line != NULL && *line != '\0';) {
+        if (strncmp(line, m->key, len) == 0 && line[len] == ' ')
+            return true;
+        line = strchr(line, '\n');
+        if (line != NULL)
+            line++;
+    }
+    return false;
 }
 
 /* ---- one program at a time ---------------------------------------------- */
@@ -336,9 +373,12 @@ int64_t homing_start(const motor *m)
 }
 
 // Starts a move to target (0 .. travel), through the end stop first when
-// the position is unknown. A move under way takes the new target.
-void begin_move(motor *m, int64_t target)
+// the position is unknown. A move under way takes the new target. -1, and
+// nothing changed, when the move cannot be taken out of the file: the file
+// would hold a position the lens is not at.
+int begin_move(motor *m, int64_t target)
 {
+    const motor before = *m;
     if (!m->known && !m->homing) {
         m->pos = homing_start(m);
         m->homing = true;
@@ -356,17 +396,24 @@ void begin_move(motor *m, int64_t target)
         m->moving = true;
         m->next_ns = now_ns();
     }
-    save_state(); // while it moves, the file holds no position for it
+    // While it moves, the file holds no position for it.
+    if (!save_state() && saved_holds(m)) {
+        report("%s: not moved: %s keeps its old position and can be neither replaced nor removed",
+               m->name, STEPPER_STATE_PATH);
+        *m = before;
+        return -1;
+    }
+    return 0;
 }
 
 // Homing from wherever the motor is, for a position that may be wrong.
-void begin_homing(motor *m)
+int begin_homing(motor *m)
 {
     m->known = false;
     m->homing = true;
     m->pos = homing_start(m);
     snprintf(m->why, sizeof m->why, "its homing was cut short");
-    begin_move(m, 0);
+    return begin_move(m, 0);
 }
 
 // The move ends where the motor is, after the step under way.
@@ -553,10 +600,15 @@ extern "C" int STEPPER_run(const stepper_request *req)
     int64_t from = m->known && !m->homing ? m->pos : 0;
     int64_t target = target_of(m, req, from);
     bool asked = req->steps != 0 || req->dir == STEPPER_GOTO;
+    int refused = 0;
     if (req->dir == STEPPER_HOME)
-        begin_homing(m);
+        refused = begin_homing(m);
     else if (asked && (target != m->pos || !m->known || m->moving))
-        begin_move(m, target);
+        refused = begin_move(m, target);
+    if (refused != 0) {
+        pthread_sigmask(SIG_SETMASK, &old, NULL);
+        return -1;
+    }
 
     int result = drive(m, &set, &signo);
     report_run(m, req, result, signo, (uint64_t)(target > from ? target - from : from - target));
@@ -586,8 +638,8 @@ extern "C" int STEPPER_set_piris_duty(uint32_t duty)
             return STEPPER_STOPPED;
         }
     }
-    if (duty != m->pos || !m->known || m->moving)
-        begin_move(m, duty);
+    if ((duty != m->pos || !m->known || m->moving) && begin_move(m, duty) != 0)
+        return -1;
     return service(m, now_ns()); // the first step at once
 }
 
