@@ -34,7 +34,8 @@ static struct log_state {
     int initialised;
     key_t key;
     ipc_sem sem;
-} log_state = {"/mnt/nand/debug.log", -1, 0, -1, {0, 0, 0}};
+    bool sync_failed; // said once
+} log_state = {"/mnt/nand/debug.log", -1, 0, -1, {0, 0, 0}, false};
 
 union semun {
     int val;
@@ -226,15 +227,24 @@ int OSA_log(const void *data, unsigned int len)
                   LOG_WAIT_MS);
     int status = log_write(data, len);
     int err = errno;
-    if (status == 0)
-        fsync(log_state.fd);
+    bool synced = status != 0 || fsync(log_state.fd) == 0;
+    int sync_err = errno;
     log_unlock(taken);
     if (status != 0) {
         errno = err;
         perror("write log");
         OSA_ERROR("Faild to write log: %s: %s \n", log_state.path, strerror(err));
+        return status;
     }
-    return status;
+    // The record is in the file but not known to be on the flash: said
+    // once a run, as every later record would meet the same flash.
+    if (!synced) {
+        if (!log_state.sync_failed)
+            OSA_ERROR("Faild to sync log: %s: %s \n", log_state.path, strerror(sync_err));
+        log_state.sync_failed = true;
+        return -1;
+    }
+    return 0;
 }
 
 int OSA_logDeinit(void)

@@ -3,7 +3,8 @@
 // argument gives the byte count (the text is then padded with zero bytes).
 // A third, COUNT, writes COUNT records one after another, a writer under
 // load: record N is the text, " N" in four digits, dots to the byte count
-// and a newline, so that a torn or doubled record shows in the log.
+// and a newline, so that a torn or doubled record shows in the log; all are
+// tried, and the status is 1 when any failed.
 #include "osa.h"
 
 #include <stdlib.h>
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
         int count = atoi(argv[3]);
         if (len < 2)
             return 2;
+        int status = 0;
         for (int n = 0; n < count; n++) {
             memset(record, '.', len - 1);
             int used = snprintf(record, len, "%s %04d", argv[1], n);
@@ -28,9 +30,9 @@ int main(int argc, char **argv)
                 record[used] = '.';
             record[len - 1] = '\n';
             if (OSA_log(record, len) != 0)
-                return 1;
+                status = 1;
         }
-        return 0;
+        return status;
     }
     snprintf(record, sizeof record, "%s", argv[1]);
     if (argc <= 2)
