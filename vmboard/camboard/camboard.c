@@ -10,11 +10,19 @@
  *
  *   gpio_levels  what drives each bank's input lines (four 32-bit masks)
  *   badblocks    bad erase blocks of the NAND, by number within the chip
+ *   nand_store   the block device that keeps the NAND's data, given at load
  *
  * and the ADC's in_voltageN_raw files, which take the reading to report.
+ *
+ * The NAND keeps its data on a disk of the machine's (a virtio disk that
+ * the board's image file backs), as a chip keeps it across power cuts: a
+ * page write or an erase is on the disk when it returns, and nothing is
+ * held back in between. Chip rules apply: whole pages written once after
+ * an erase, whole erase blocks erased, bad blocks refused.
  */
 
 #include <linux/bitmap.h>
+#include <linux/fs.h>
 #include <linux/gpio/driver.h>
 #include <linux/iio/iio.h>
 #include <linux/module.h>
@@ -54,6 +62,10 @@ MODULE_PARM_DESC(gpio_levels, "levels driven on each bank's input lines, a mask 
 
 static unsigned int badblocks[CAMBOARD_BAD_MAX];
 static unsigned int nr_badblocks;
+
+static char *nand_store;
+module_param(nand_store, charp, 0444);
+MODULE_PARM_DESC(nand_store, "block device keeping the NAND's data (none: reads erased, no writes)");
 
 /* A list of block numbers, "3,17,200"; an empty one clears it */
 static int camboard_badblocks_set(const char *val, const struct kernel_param *kp)
@@ -124,6 +136,10 @@ struct camboard {
 	struct pwm_chip pwm;
 	struct pwm_state pwm_states[CAMBOARD_PWM_CHANNELS];
 	struct mtd_info nand;
+	struct file *store;	/* the NAND's data, or NULL */
+	struct mutex nand_lock;	/* a page's erased check against its write */
+	u8 *page;		/* one page, read for that check */
+	u8 *erased;		/* one erase block of 0xff */
 };
 
 struct camboard_adc {
@@ -309,11 +325,11 @@ static int camboard_adc_probe(struct device *dev)
 
 /* ---- NAND ---- */
 
-static int camboard_nand_block_isbad(struct mtd_info *mtd, loff_t ofs)
+static bool camboard_nand_is_bad(loff_t ofs)
 {
 	unsigned int block = div_u64(ofs, CAMBOARD_NAND_ERASE);
 	unsigned int i;
-	int bad = 0;
+	bool bad = false;
 
 	kernel_param_lock(THIS_MODULE);
 	for (i = 0; i < nr_badblocks && !bad; i++)
@@ -322,27 +338,162 @@ static int camboard_nand_block_isbad(struct mtd_info *mtd, loff_t ofs)
 	return bad;
 }
 
-/* The flash holds no data here: it reads erased and takes no writes */
+static int camboard_nand_block_isbad(struct mtd_info *mtd, loff_t ofs)
+{
+	return camboard_nand_is_bad(ofs);
+}
+
+/* A block that failed (UBI marks one it could not erase or write) joins the list */
+static int camboard_nand_block_markbad(struct mtd_info *mtd, loff_t ofs)
+{
+	unsigned int block = div_u64(ofs, CAMBOARD_NAND_ERASE);
+	int ret = 0;
+
+	if (camboard_nand_is_bad(ofs))
+		return 0;
+	kernel_param_lock(THIS_MODULE);
+	if (nr_badblocks == CAMBOARD_BAD_MAX)
+		ret = -ENOSPC;
+	else
+		badblocks[nr_badblocks++] = block;
+	kernel_param_unlock(THIS_MODULE);
+	return ret;
+}
+
+static int camboard_store_write(struct camboard *cb, const void *buf, size_t len, loff_t at)
+{
+	ssize_t n = kernel_write(cb->store, buf, len, &at);
+
+	if (n < 0)
+		return n;
+	return n == len ? 0 : -EIO;
+}
+
+/* Without a store the flash holds no data: it reads erased */
 static int camboard_nand_read(struct mtd_info *mtd, loff_t from, size_t len,
 			      size_t *retlen, u_char *buf)
 {
-	memset(buf, 0xff, len);
-	*retlen = len;
+	struct camboard *cb = container_of(mtd, struct camboard, nand);
+	ssize_t n;
+
+	if (!cb->store) {
+		memset(buf, 0xff, len);
+		*retlen = len;
+		return 0;
+	}
+	n = kernel_read(cb->store, buf, len, &from);
+	if (n < 0)
+		return n;
+	*retlen = n;
+	return n == len ? 0 : -EIO;
+}
+
+/* A page takes a write once after its block's erase, as on the chip */
+static int camboard_nand_check_page(struct camboard *cb, loff_t at)
+{
+	loff_t pos = at;
+	ssize_t n;
+
+	if (camboard_nand_is_bad(at))
+		return -EIO;
+	n = kernel_read(cb->store, cb->page, CAMBOARD_NAND_PAGE, &pos);
+	if (n < 0)
+		return n;
+	if (n != CAMBOARD_NAND_PAGE)
+		return -EIO;
+	if (memchr_inv(cb->page, 0xff, CAMBOARD_NAND_PAGE)) {
+		pr_warn_ratelimited(CAMBOARD_NAME ": page at 0x%llx written twice without an erase\n",
+				    (unsigned long long)at);
+		return -EIO;
+	}
 	return 0;
+}
+
+static int camboard_nand_write(struct mtd_info *mtd, loff_t to, size_t len,
+			       size_t *retlen, const u_char *buf)
+{
+	struct camboard *cb = container_of(mtd, struct camboard, nand);
+	size_t done;
+	int ret = 0;
+
+	*retlen = 0;
+	if (!cb->store)
+		return -EROFS;
+	if (!IS_ALIGNED(to, CAMBOARD_NAND_PAGE) || !IS_ALIGNED(len, CAMBOARD_NAND_PAGE))
+		return -EINVAL;
+	mutex_lock(&cb->nand_lock);
+	for (done = 0; done < len && !ret; done += CAMBOARD_NAND_PAGE)
+		ret = camboard_nand_check_page(cb, to + done);
+	if (!ret)
+		ret = camboard_store_write(cb, buf, len, to);
+	mutex_unlock(&cb->nand_lock);
+	if (!ret)
+		*retlen = len;
+	return ret;
 }
 
 static int camboard_nand_erase(struct mtd_info *mtd, struct erase_info *instr)
 {
-	return -EROFS;
+	struct camboard *cb = container_of(mtd, struct camboard, nand);
+	loff_t addr;
+	int ret = 0;
+
+	if (!cb->store)
+		return -EROFS;
+	if (!IS_ALIGNED(instr->addr, CAMBOARD_NAND_ERASE) ||
+	    !IS_ALIGNED(instr->len, CAMBOARD_NAND_ERASE))
+		return -EINVAL;
+	mutex_lock(&cb->nand_lock);
+	for (addr = instr->addr; addr < instr->addr + instr->len && !ret;
+	     addr += CAMBOARD_NAND_ERASE) {
+		ret = camboard_nand_is_bad(addr) ? -EIO :
+		      camboard_store_write(cb, cb->erased, CAMBOARD_NAND_ERASE, addr);
+		if (ret)
+			instr->fail_addr = addr;
+	}
+	mutex_unlock(&cb->nand_lock);
+	return ret;
+}
+
+/* Every write and erase is on the disk when it returns: O_DSYNC */
+static int camboard_nand_open_store(struct device *dev, struct camboard *cb)
+{
+	struct file *store;
+
+	store = filp_open(nand_store, O_RDWR | O_DSYNC | O_LARGEFILE, 0);
+	if (IS_ERR(store))
+		return dev_err_probe(dev, PTR_ERR(store), "cannot open %s\n", nand_store);
+	if (i_size_read(file_inode(store)->i_mapping->host) < CAMBOARD_NAND_SIZE) {
+		filp_close(store, NULL);
+		dev_err(dev, "%s is smaller than the NAND's %u bytes\n", nand_store,
+			CAMBOARD_NAND_SIZE);
+		return -ENOSPC;
+	}
+	cb->page = devm_kmalloc(dev, CAMBOARD_NAND_PAGE, GFP_KERNEL);
+	cb->erased = devm_kmalloc(dev, CAMBOARD_NAND_ERASE, GFP_KERNEL);
+	if (!cb->page || !cb->erased) {
+		filp_close(store, NULL);
+		return -ENOMEM;
+	}
+	memset(cb->erased, 0xff, CAMBOARD_NAND_ERASE);
+	cb->store = store;
+	return 0;
 }
 
 static int camboard_nand_probe(struct device *dev, struct camboard *cb)
 {
 	struct mtd_info *mtd = &cb->nand;
+	int ret;
 
+	mutex_init(&cb->nand_lock);
+	if (nand_store && *nand_store) {
+		ret = camboard_nand_open_store(dev, cb);
+		if (ret)
+			return ret;
+	}
 	mtd->name = "camboard-nand";
 	mtd->type = MTD_NANDFLASH;
-	mtd->flags = 0;		/* read-only: there is nothing to keep data in */
+	mtd->flags = cb->store ? MTD_WRITEABLE : 0;
 	mtd->size = CAMBOARD_NAND_SIZE;
 	mtd->erasesize = CAMBOARD_NAND_ERASE;
 	mtd->writesize = CAMBOARD_NAND_PAGE;
@@ -351,10 +502,14 @@ static int camboard_nand_probe(struct device *dev, struct camboard *cb)
 	mtd->owner = THIS_MODULE;
 	mtd->dev.parent = dev;
 	mtd->_read = camboard_nand_read;
+	mtd->_write = camboard_nand_write;
 	mtd->_erase = camboard_nand_erase;
 	mtd->_block_isbad = camboard_nand_block_isbad;
-	return mtd_device_register(mtd, camboard_nand_parts,
-				   ARRAY_SIZE(camboard_nand_parts));
+	mtd->_block_markbad = camboard_nand_block_markbad;
+	ret = mtd_device_register(mtd, camboard_nand_parts, ARRAY_SIZE(camboard_nand_parts));
+	if (ret && cb->store)
+		filp_close(cb->store, NULL);
+	return ret;
 }
 
 /* ---- the board ---- */
@@ -388,8 +543,11 @@ static int __init camboard_probe(struct platform_device *pdev)
 static int camboard_remove(struct platform_device *pdev)
 {
 	struct camboard *cb = platform_get_drvdata(pdev);
+	int ret = mtd_device_unregister(&cb->nand);
 
-	return mtd_device_unregister(&cb->nand);
+	if (!ret && cb->store)
+		filp_close(cb->store, NULL);
+	return ret;
 }
 
 static struct platform_driver camboard_driver = {
