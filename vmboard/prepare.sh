@@ -139,7 +139,8 @@ make_root() {
     rm -rf "$root" && mkdir -p "$root"
     tar -xf "$out/rootfs.tar" -C "$root"
     cp "$deb" "$root/tmp/"
-    chroot "$root" dpkg -i "/tmp/${deb##*/}" >"$out/dpkg.log"
+    chroot "$root" dpkg -i "/tmp/${deb##*/}" >"$out/dpkg.log" 2>&1 ||
+        { tail -n 20 "$out/dpkg.log"; die "the tool's package did not install on the board"; }
     rm "$root/tmp/${deb##*/}"
     add_modules "$root"
     cp -a "$vmboard/rootfs/." "$root/"
@@ -185,6 +186,15 @@ make_card() {
     truncate -s 256M "$out/card.img"
 }
 
+# nand.img: the NAND's storage (128 MiB, camboard's chip), erased at every
+# preparation: each run of the suite starts from a blank flash, which the
+# board formats at its first boot and keeps from one boot to the next.
+make_nand() {
+    step "nand.img (erased)"
+    tr '\000' '\377' </dev/zero | head -c 128M >"$out/nand.img.part"
+    mv "$out/nand.img.part" "$out/nand.img"
+}
+
 # qemu.yaml: the labgrid environment of the prepared board.
 write_env() {
     local yaml=$out/qemu.yaml
@@ -201,5 +211,6 @@ make_rootfs
 build_package
 make_root
 make_card
+make_nand
 write_env
 echo "== vmboard: $out/qemu.yaml (kernel $kver)"
