@@ -191,7 +191,7 @@ make_card() {
 # board formats at its first boot and keeps from one boot to the next.
 make_nand() {
     step "nand.img (erased)"
-    tr '\000' '\377' </dev/zero | head -c 128M >"$out/nand.img.part"
+    head -c 128M /dev/zero | tr '\000' '\377' >"$out/nand.img.part"
     mv "$out/nand.img.part" "$out/nand.img"
 }
 

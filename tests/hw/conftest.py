@@ -19,7 +19,7 @@ import pytest
 # Lab knobs of the QEMU board's module (vmboard/camboard); a camera has none.
 CAMBOARD = "/sys/module/camboard/parameters"
 
-boot = {}
+boots = []  # seconds from power-on to the shell, each boot
 
 
 def pytest_addoption(parser):
@@ -27,22 +27,47 @@ def pytest_addoption(parser):
                      help="hide /sys/class/gpio: the tool's GPIO library uses /dev/gpiochipN")
 
 
+def power_on(strategy, shell, config):
+    """Powers the board on and waits for its shell; the seconds it took are
+    kept for the summary."""
+    start = time.monotonic()
+    strategy.transition("shell")
+    boots.append(time.monotonic() - start)
+    if config.getoption("no_sysfs_gpio"):
+        shell.run_check("mount -t tmpfs -o ro,mode=755 no-sysfs-gpio /sys/class/gpio")
+
+
 @pytest.fixture(scope="session")
 def shell(target, strategy, pytestconfig):
     """The board's shell, the board powered on and booted once a session."""
-    start = time.monotonic()
-    strategy.transition("shell")
-    boot["seconds"] = time.monotonic() - start
-    shell = target.get_driver("ShellDriver")
-    if pytestconfig.getoption("no_sysfs_gpio"):
-        shell.run_check("mount -t tmpfs -o ro,mode=755 no-sysfs-gpio /sys/class/gpio")
+    shell = target.get_driver("ShellDriver", activate=False)
+    power_on(strategy, shell, pytestconfig)
     return shell
 
 
+@pytest.fixture
+def power_cut(strategy, shell, pytestconfig):
+    """A function that cuts the board's power AFTER seconds from now, as a
+    plug pulled: QEMU stops there and then, and the board syncs nothing.
+    It then powers the board on and waits for its shell. The NAND keeps
+    what reached it; everything else starts afresh. The QEMU board only."""
+    if type(strategy.power).__name__ != "QEMUDriver":
+        pytest.skip("the suite cuts the power of the QEMU board only")
+
+    def cut(after=0.0):
+        time.sleep(after)
+        strategy.transition("off")
+        power_on(strategy, shell, pytestconfig)
+    return cut
+
+
 def pytest_terminal_summary(terminalreporter):
-    if "seconds" in boot:
+    if boots:
+        terminalreporter.write_line(f"board: a shell {boots[0]:.1f} s after power-on")
+    if len(boots) > 1:
         terminalreporter.write_line(
-            f"board: a shell {boot['seconds']:.1f} s after power-on")
+            f"board: {len(boots) - 1} power cuts, a shell again "
+            f"{min(boots[1:]):.1f} to {max(boots[1:]):.1f} s after power-on")
 
 
 def run(shell, cmd, timeout=60):

@@ -48,9 +48,12 @@ def test_a_scan_lists_the_access_point_with_its_bssid_channel_and_signal(shell):
     assert re.search(rf"^{bssid} +6 +-\d+ dBm +WPA2-PSK-CCMP WPS +Lab-AP$", out, re.M), out
 
 
-def test_a_wpa2_link_comes_up_and_goes_down_when_the_access_point_stops(shell):
+def test_a_wpa2_link_saved_comes_up_after_a_power_cut_and_goes_down_when_the_access_point_stops(
+        shell, power_cut):
     out, err, status = tool(shell, f"-M wifi -e 3 -m 0 --ssid Lab-AP --psk {PASSPHRASE} --pairwise 2")
     assert (out, err, status) == ('wlan0: network 0 "Lab-AP" (WPA2-PSK) selected and saved', "", 0)
+    # Saved means kept: the supplicant starts again from its file on the flash.
+    power_cut()
     connected(shell)
     status = wpa_status(shell)
     assert (status["ssid"], status["key_mgmt"], status["pairwise_cipher"]) == \

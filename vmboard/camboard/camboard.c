@@ -463,7 +463,7 @@ static int camboard_nand_open_store(struct device *dev, struct camboard *cb)
 	store = filp_open(nand_store, O_RDWR | O_DSYNC | O_LARGEFILE, 0);
 	if (IS_ERR(store))
 		return dev_err_probe(dev, PTR_ERR(store), "cannot open %s\n", nand_store);
-	if (i_size_read(file_inode(store)->i_mapping->host) < CAMBOARD_NAND_SIZE) {
+	if (i_size_read(store->f_mapping->host) < CAMBOARD_NAND_SIZE) {
 		filp_close(store, NULL);
 		dev_err(dev, "%s is smaller than the NAND's %u bytes\n", nand_store,
 			CAMBOARD_NAND_SIZE);
