@@ -34,7 +34,7 @@ def no_networks(shell):
     if shell.run("test -e /etc/hostapd/lab-ap.conf")[2] != 0:
         pytest.skip("no lab access point on this board (not the QEMU board)")
     until(shell, "wpa_cli -i wlan0 ping >/dev/null")
-    run(shell, "wpa_cli -i wlan0 remove_network all >/dev/null && wpa_cli -i wlan0 save_config >/dev/null")
+    run(shell, "wpa_cli -i wlan0 remove_network all >/dev/null && wpa_cli -i wlan0 save_config >/dev/null && sync")
     if shell.run(f"{AP} hostapd_cli -i wlan1 ping")[2] != 0:
         run(shell, START_AP)
     until(shell, f"{AP} hostapd_cli -i wlan1 status | grep -qx state=ENABLED")
