@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * The camera board's own devices on a board that lacks them: the SoC's four
- * GPIO banks, its PWM block, the photodiode's ADC and the raw NAND flash.
+ * GPIO banks, its PWM block, the photodiode's ADC, the raw NAND flash and
+ * the state files of the media driver.
  * Each registers through the kernel's own subsystem, so that the subsystem
  * enforces its rules (exports, directions, duty cycles, bad blocks) and
  * records what is done to the devices in its trace events. The outside
@@ -10,9 +11,12 @@
  *
  *   gpio_levels  what drives each bank's input lines (four 32-bit masks)
  *   badblocks    bad erase blocks of the NAND, by number within the chip
+ *   adc_failing  ADC channels whose reads fail with EIO, as a driver's do (a mask)
  *   nand_store   the block device that keeps the NAND's data, given at load
  *
- * and the ADC's in_voltageN_raw files, which take the reading to report.
+ * and the ADC's in_voltageN_raw files, which take the reading to report,
+ * and the media driver's state files /proc/media/NAME, which take the
+ * text a read gives.
  *
  * The NAND keeps its data on a disk of the machine's (a virtio disk that
  * the board's image file backs), as a chip keeps it across power cuts: a
@@ -30,10 +34,13 @@
 #include <linux/mtd/mtd.h>
 #include <linux/mtd/partitions.h>
 #include <linux/platform_device.h>
+#include <linux/proc_fs.h>
 #include <linux/pwm.h>
+#include <linux/seq_file.h>
 #include <linux/slab.h>
 #include <linux/sizes.h>
 #include <linux/string.h>
+#include <linux/uaccess.h>
 
 #define CAMBOARD_NAME		"camboard"
 
@@ -59,6 +66,10 @@
 static unsigned int gpio_levels[CAMBOARD_GPIO_BANKS];
 module_param_array(gpio_levels, uint, NULL, 0644);
 MODULE_PARM_DESC(gpio_levels, "levels driven on each bank's input lines, a mask a bank");
+
+static unsigned int adc_failing;
+module_param(adc_failing, uint, 0644);
+MODULE_PARM_DESC(adc_failing, "ADC channels whose reads fail with EIO, a bit a channel");
 
 static unsigned int badblocks[CAMBOARD_BAD_MAX];
 static unsigned int nr_badblocks;
@@ -279,6 +290,8 @@ static int camboard_adc_read_raw(struct iio_dev *indio_dev,
 
 	if (mask != IIO_CHAN_INFO_RAW)
 		return -EINVAL;
+	if (READ_ONCE(adc_failing) & BIT(chan->channel))
+		return -EIO;
 	mutex_lock(&adc->lock);
 	*val = adc->raw[chan->channel];
 	mutex_unlock(&adc->lock);
@@ -512,6 +525,84 @@ static int camboard_nand_probe(struct device *dev, struct camboard *cb)
 	return ret;
 }
 
+/* ---- the media driver's state files ---- */
+
+/* One file a sub-module in /proc/media, empty until a test writes it */
+static const char *const camboard_media_names[] = {
+	"acodec", "adec", "aenc", "ai", "ao", "chnl", "h264e", "h265e", "isp", "ive", "jpege",
+	"rc", "rgn", "sys", "vb", "vda", "venc", "vgs", "vi", "vo", "vpss",
+};
+
+struct camboard_media {
+	struct mutex lock;	/* reads against writes */
+	size_t len;
+	char text[SZ_4K];
+};
+
+static struct camboard_media camboard_media[ARRAY_SIZE(camboard_media_names)];
+static struct proc_dir_entry *camboard_media_dir;
+
+static int camboard_media_show(struct seq_file *m, void *v)
+{
+	struct camboard_media *state = m->private;
+
+	mutex_lock(&state->lock);
+	seq_write(m, state->text, state->len);
+	mutex_unlock(&state->lock);
+	return 0;
+}
+
+static int camboard_media_open(struct inode *inode, struct file *file)
+{
+	return single_open(file, camboard_media_show, pde_data(inode));
+}
+
+/* A write from the file's start replaces the text */
+static ssize_t camboard_media_write(struct file *file, const char __user *buf, size_t len,
+				    loff_t *ppos)
+{
+	struct camboard_media *state = pde_data(file_inode(file));
+	ssize_t ret = len;
+
+	if (*ppos < 0 || *ppos + len > sizeof(state->text))
+		return -EFBIG;
+	mutex_lock(&state->lock);
+	if (copy_from_user(state->text + *ppos, buf, len)) {
+		ret = -EFAULT;
+	} else {
+		*ppos += len;
+		state->len = *ppos;
+	}
+	mutex_unlock(&state->lock);
+	return ret;
+}
+
+static const struct proc_ops camboard_media_ops = {
+	.proc_open = camboard_media_open,
+	.proc_read = seq_read,
+	.proc_write = camboard_media_write,
+	.proc_lseek = seq_lseek,
+	.proc_release = single_release,
+};
+
+static int camboard_media_probe(void)
+{
+	unsigned int i;
+
+	camboard_media_dir = proc_mkdir("media", NULL);
+	if (!camboard_media_dir)
+		return -ENOMEM;
+	for (i = 0; i < ARRAY_SIZE(camboard_media_names); i++) {
+		mutex_init(&camboard_media[i].lock);
+		if (!proc_create_data(camboard_media_names[i], 0644, camboard_media_dir,
+				      &camboard_media_ops, &camboard_media[i])) {
+			proc_remove(camboard_media_dir);
+			return -ENOMEM;
+		}
+	}
+	return 0;
+}
+
 /* ---- the board ---- */
 
 static int __init camboard_probe(struct platform_device *pdev)
@@ -534,9 +625,14 @@ static int __init camboard_probe(struct platform_device *pdev)
 	ret = camboard_adc_probe(dev);
 	if (ret)
 		return dev_err_probe(dev, ret, "cannot add the ADC\n");
-	ret = camboard_nand_probe(dev, cb);
+	ret = camboard_media_probe();
 	if (ret)
+		return dev_err_probe(dev, ret, "cannot add /proc/media\n");
+	ret = camboard_nand_probe(dev, cb);
+	if (ret) {
+		proc_remove(camboard_media_dir);
 		return dev_err_probe(dev, ret, "cannot add the NAND\n");
+	}
 	return 0;
 }
 
@@ -544,6 +640,8 @@ static int camboard_remove(struct platform_device *pdev)
 {
 	struct camboard *cb = platform_get_drvdata(pdev);
 	int ret = mtd_device_unregister(&cb->nand);
+
+	proc_remove(camboard_media_dir);
 
 	if (!ret && cb->store)
 		filp_close(cb->store, NULL);
@@ -575,5 +673,5 @@ static void __exit camboard_exit(void)
 }
 module_exit(camboard_exit);
 
-MODULE_DESCRIPTION("The camera board's GPIO banks, PWM, ADC and NAND");
+MODULE_DESCRIPTION("The camera board's GPIO banks, PWM, ADC, NAND and media driver state");
 MODULE_LICENSE("GPL");
