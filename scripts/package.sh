@@ -50,9 +50,11 @@ for step in "${steps[@]}"; do
         bash scripts/qemu-binfmt.sh
         configure_package "$native" amd64
         package "$native" amd64
+        # debug-static beside the package's tool, from the same build: the
+        # real-kernel board's BusyBox root file system takes it.
         configure_package "$cross" arm64 \
             -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/aarch64-linux-gnu.cmake" \
-            -DDEBUG_NATIVE_BUILD="$native"
+            -DDEBUG_NATIVE_BUILD="$native" -DDEBUG_STATIC=ON
         package "$cross" arm64
         for deb in "$(deb_of "$native" amd64)" "$(deb_of "$cross" arm64)"; do
             echo "== $deb: $(stat -c %s "$deb") bytes"

@@ -122,19 +122,42 @@ make_rootfs() {
     mv "$out/rootfs.part.tar" "$tar"
 }
 
+# rootfs-busybox.tar: a camera's own userland, the packages of busybox.list
+# and what they need, unpacked (the extract variant: no package is
+# installed, no maintainer script runs, as on a camera's firmware).
+make_busybox_rootfs() {
+    local tar=$out/rootfs-busybox.tar
+    fresh "$tar" "$vmboard/busybox.list" && return
+    step "BusyBox root file system ($suite arm64)"
+    local include
+    include=$(sed 's/#.*//' "$vmboard/busybox.list" | xargs | tr ' ' ,)
+    mmdebstrap --variant=extract --arch=arm64 --include="$include" \
+        "$suite" "$out/rootfs-busybox.part.tar" >"$out/rootfs-busybox.log" 2>&1 ||
+        { tail -n 20 "$out/rootfs-busybox.log"; die "mmdebstrap failed"; }
+    mv "$out/rootfs-busybox.part.tar" "$tar"
+}
+
 # The tool's arm64 package, as scripts/package.sh builds it (kept up to date).
 build_package() {
     step "the tool's arm64 package"
     bash "$repo/scripts/package.sh" build >"$out/package.log" 2>&1 ||
         { tail -n 20 "$out/package.log"; die "the package did not build"; }
     deb=$(ls "$repo"/build-deb-arm64/debug_*_arm64.deb)
+    static=$repo/build-deb-arm64/debug-static
 }
 
-# root.cpio: the board's whole root file system, the kernel's initramfs.
+# What both boards are made from, beside their own root file systems.
+board_inputs() {
+    echo "$out/camboard/camboard.ko" "$vmboard/modules.list" "$repo"/simboard/db/*.sql \
+        "$repo"/simboard/fixtures/media/*.log
+    find "$vmboard/rootfs"
+}
+
+# root.cpio: the Debian board's whole root file system, the kernel's
+# initramfs, with the tool's own package installed.
 make_root() {
     local cpio=$out/root.cpio root=$out/root
-    fresh "$cpio" "$out/rootfs.tar" "$deb" "$out/camboard/camboard.ko" "$out/hw/libpreload_clock.so" \
-        "$vmboard/modules.list" "$repo"/simboard/db/*.sql $(find "$vmboard/rootfs") && return
+    fresh "$cpio" "$out/rootfs.tar" "$deb" "$out/hw/libpreload_clock.so" $(board_inputs) && return
     step "root.cpio"
     rm -rf "$root" && mkdir -p "$root"
     tar -xf "$out/rootfs.tar" -C "$root"
@@ -142,19 +165,54 @@ make_root() {
     chroot "$root" dpkg -i "/tmp/${deb##*/}" >"$out/dpkg.log" 2>&1 ||
         { tail -n 20 "$out/dpkg.log"; die "the tool's package did not install on the board"; }
     rm "$root/tmp/${deb##*/}"
+    mkdir -p "$root/usr/local/lib/hw" && cp "$out/hw/libpreload_clock.so" "$root/usr/local/lib/hw/"
+    add_board "$root"
+    pack_root "$root" "$cpio"
+}
+
+# root-busybox.cpio: the BusyBox board's. BusyBox's applets are every
+# command the tool runs, /bin/sh among them, but time: there is no time
+# program at all, as on many cameras; dosfstools adds fsck.fat alone. The
+# tool is the static build, which needs no library of the board's.
+make_busybox_root() {
+    local cpio=$out/root-busybox.cpio root=$out/root-busybox
+    fresh "$cpio" "$out/rootfs-busybox.tar" "$static" "$repo/boardscripts/av_log.sh" \
+        $(board_inputs) && return
+    step "root-busybox.cpio"
+    rm -rf "$root" && mkdir -p "$root"
+    tar -xf "$out/rootfs-busybox.tar" -C "$root"
+    find "$root" -name 'mkdosfs' -o -name 'mkfs.*' | xargs rm -f
+    mkdir -p "$root"/{etc,root,tmp,proc,sys,dev,run,usr/bin,usr/sbin}
+    chroot "$root" /bin/busybox --install -s
+    find "$root" -name time -type l -delete
+    echo 'root:x:0:0:root:/root:/bin/sh' >"$root/etc/passwd"
+    echo 'root:x:0:' >"$root/etc/group"
+    install -m 755 "$static" "$root/usr/bin/debug"
+    install -m 755 "$repo/boardscripts/av_log.sh" "$root/usr/bin/av_log.sh"
+    add_board "$root"
+    pack_root "$root" "$cpio"
+}
+
+# What both boards add to their root file systems: the kernel's modules and
+# ours, the files of rootfs/, the media driver's sample states for the
+# suite, and the camera's paths: NAND file systems, the card's mount point,
+# the databases' read-only copies.
+add_board() {
+    local root=$1 sql
     add_modules "$root"
     cp -a "$vmboard/rootfs/." "$root/"
-    mkdir -p "$root/usr/local/lib/hw" && cp "$out/hw/libpreload_clock.so" "$root/usr/local/lib/hw/"
-    # The camera's paths: NAND file systems, the card's mount point, the
-    # databases' read-only copies.
+    mkdir -p "$root/usr/local/lib/hw/media"
+    cp "$repo"/simboard/fixtures/media/*.log "$root/usr/local/lib/hw/media/"
     mkdir -p "$root"/mnt/{nand,nand2,mmc} "$root/opt/app"
-    local sql
     for sql in "$repo"/simboard/db/*.sql; do
         rm -f "$root/opt/app/$(basename "$sql" .sql).db"
         sqlite3 "$root/opt/app/$(basename "$sql" .sql).db" <"$sql"
     done
-    (cd "$root" && find . | cpio -o -H newc --quiet) >"$cpio.part"
-    mv "$cpio.part" "$cpio"
+}
+
+pack_root() {
+    (cd "$1" && find . | cpio -o -H newc --quiet) >"$2.part"
+    mv "$2.part" "$2"
 }
 
 # The modules of modules.list with those they need, and camboard.ko.
@@ -186,20 +244,27 @@ make_card() {
     truncate -s 256M "$out/card.img"
 }
 
-# nand.img: the NAND's storage (128 MiB, camboard's chip), erased at every
-# preparation: each run of the suite starts from a blank flash, which the
-# board formats at its first boot and keeps from one boot to the next.
+# nand.img, nand-busybox.img: each board's NAND storage (128 MiB,
+# camboard's chip), erased at every preparation: each run of the suite
+# starts from a blank flash, which the board formats at its first boot and
+# keeps from one boot to the next.
 make_nand() {
-    step "nand.img (erased)"
-    head -c 128M /dev/zero | tr '\000' '\377' >"$out/nand.img.part"
-    mv "$out/nand.img.part" "$out/nand.img"
+    local board
+    step "nand.img, nand-busybox.img (erased)"
+    for board in nand nand-busybox; do
+        head -c 128M /dev/zero | tr '\000' '\377' >"$out/$board.img.part"
+        mv "$out/$board.img.part" "$out/$board.img"
+    done
 }
 
-# qemu.yaml: the labgrid environment of the prepared board.
+# qemu.yaml, qemu-busybox.yaml: the labgrid environments of the two boards,
+# each with its own root file system and flash.
 write_env() {
-    local yaml=$out/qemu.yaml
-    sed -e "s|@OUT@|$out|g" "$vmboard/qemu.yaml.in" >"$yaml.part"
-    mv "$yaml.part" "$yaml"
+    local board
+    for board in "" -busybox; do
+        sed -e "s|@OUT@|$out|g" -e "s|@BOARD@|$board|g" "$vmboard/qemu.yaml.in" >"$out/qemu$board.yaml.part"
+        mv "$out/qemu$board.yaml.part" "$out/qemu$board.yaml"
+    done
 }
 
 [ "$(id -u)" = 0 ] || die "run as root (the root file system is made in a chroot)"
@@ -208,9 +273,11 @@ fetch_kernel
 build_module
 build_test_clock
 make_rootfs
+make_busybox_rootfs
 build_package
 make_root
+make_busybox_root
 make_card
 make_nand
 write_env
-echo "== vmboard: $out/qemu.yaml (kernel $kver)"
+echo "== vmboard: $out/qemu.yaml, $out/qemu-busybox.yaml (kernel $kver)"
