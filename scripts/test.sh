@@ -7,8 +7,9 @@
 # unit (scripts/coverage.sh); then runs every fuzz target for a few seconds
 # (scripts/fuzz.sh); then builds, lints and tests the Debian packages
 # (scripts/package.sh); last, the hardware suite (tests/hw) on the
-# real-kernel board under QEMU (vmboard/prepare.sh), driven by labgrid, and
-# its GPIO cases again with the board's sysfs GPIO hidden.
+# real-kernel board under QEMU (vmboard/prepare.sh), driven by labgrid, its
+# GPIO cases again with the board's sysfs GPIO hidden, and the cases where
+# the tool runs commands again on the BusyBox board.
 #   scripts/test.sh [builds|native|asan|aarch64|coverage|fuzz|package|hw]...   (default: all eight)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -81,6 +82,10 @@ for stage in "${stages[@]}"; do
         PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -p no:cacheprovider \
             --lg-env "$repo/build-vm/qemu.yaml" --no-sysfs-gpio \
             tests/hw/test_gpio.py tests/hw/test_ir.py tests/hw/test_motor.py
+        # The cases where the tool runs commands, again on the BusyBox
+        # board: a camera's own shell and commands, the static tool.
+        PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -p no:cacheprovider \
+            --lg-env "$repo/build-vm/qemu-busybox.yaml" -m userland tests/hw
         echo "== build-vm: $((SECONDS - start)) s"
         ;;
     esac

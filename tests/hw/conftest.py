@@ -6,10 +6,19 @@ labgrid. Run it with an environment whose target has a ShellStrategy:
 Each test types what a technician would on the camera's shell, then reads
 what the kernel shows: sysfs, tracefs, /proc, and the peers' own tools.
 
+The QEMU board comes with a Debian userland (qemu.yaml) and with a
+camera's own, BusyBox's (qemu-busybox.yaml). Cases whose result can depend
+on the userland, those where the tool runs a command, are marked userland:
+`-m userland` runs them alone, as on the BusyBox board.
+
 With --no-sysfs-gpio the board's /sys/class/gpio is hidden under an empty
 file system before the first test, as on a kernel built without sysfs
 GPIO: the GPIO library then takes the lines through the character device
 (/dev/gpiochipN), and the gpio, ir and motor tests check the same.
+
+On a camera (vmboard/camera.yaml), cases that need a knob of the QEMU
+board skip themselves, and cases that destroy what the camera keeps (the
+card's contents, the lens positions) run only with --destructive.
 """
 import re
 import time
@@ -19,20 +28,47 @@ import pytest
 # Lab knobs of the QEMU board's module (vmboard/camboard); a camera has none.
 CAMBOARD = "/sys/module/camboard/parameters"
 
+# What the QEMU board comes up with: a check on the board and what it shows.
+BOARD_DEVICES = [
+    ("test -e /dev/gpiochip4", "camboard's GPIO banks (/dev/gpiochip1..4)"),
+    ("test -e /sys/class/pwm/pwmchip0", "camboard's PWM chip"),
+    ("test -e /sys/bus/iio/devices/iio:device0", "camboard's ADC"),
+    ("grep -q '\"data\"$' /proc/mtd", "camboard's NAND and its partitions"),
+    ("grep -q ' /mnt/nand ubifs ' /proc/mounts", "the flash, UBIFS on /mnt/nand"),
+    ("grep -q ' /mnt/nand2 ubifs ' /proc/mounts", "the flash, UBIFS on /mnt/nand2"),
+    ("test -d /proc/media", "the media driver's state files"),
+    ("test -b /dev/mmcblk0", "the SD card"),
+    ("test -c /dev/ttyS1 && test -c /dev/ttyS2", "the RS-485 line's two ends"),
+]
+
 boots = []  # seconds from power-on to the shell, each boot
 
 
 def pytest_addoption(parser):
     parser.addoption("--no-sysfs-gpio", action="store_true",
                      help="hide /sys/class/gpio: the tool's GPIO library uses /dev/gpiochipN")
+    parser.addoption("--destructive", action="store_true",
+                     help="on a camera, also run the cases that destroy what it keeps")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "userland: the result can depend on the board's userland")
+
+
+def qemu_board(strategy):
+    return type(strategy.power).__name__ == "QEMUDriver"
 
 
 def power_on(strategy, shell, config):
     """Powers the board on and waits for its shell; the seconds it took are
-    kept for the summary."""
+    kept for the summary. On the QEMU board, what did not come up is named."""
     start = time.monotonic()
     strategy.transition("shell")
     boots.append(time.monotonic() - start)
+    if qemu_board(strategy):
+        missing = [what for check, what in BOARD_DEVICES if shell.run(check)[2] != 0]
+        if missing:
+            raise RuntimeError("the board came up without " + "; ".join(missing))
     if config.getoption("no_sysfs_gpio"):
         shell.run_check("mount -t tmpfs -o ro,mode=755 no-sysfs-gpio /sys/class/gpio")
 
@@ -51,7 +87,7 @@ def power_cut(strategy, shell, pytestconfig):
     plug pulled: QEMU stops there and then, and the board syncs nothing.
     It then powers the board on and waits for its shell. The NAND keeps
     what reached it; everything else starts afresh. The QEMU board only."""
-    if type(strategy.power).__name__ != "QEMUDriver":
+    if not qemu_board(strategy):
         pytest.skip("the suite cuts the power of the QEMU board only")
 
     def cut(after=0.0):
@@ -59,6 +95,21 @@ def power_cut(strategy, shell, pytestconfig):
         strategy.transition("off")
         power_on(strategy, shell, pytestconfig)
     return cut
+
+
+@pytest.fixture
+def qemu(strategy):
+    """A case that needs the QEMU board's own wiring or knobs."""
+    if not qemu_board(strategy):
+        pytest.skip("needs the QEMU board's wiring (not a camera)")
+
+
+@pytest.fixture
+def destructive(strategy, pytestconfig):
+    """A case that destroys what the camera keeps: on a camera, only when
+    asked with --destructive."""
+    if not qemu_board(strategy) and not pytestconfig.getoption("destructive"):
+        pytest.skip("destroys what the camera keeps: run with --destructive")
 
 
 def pytest_terminal_summary(terminalreporter):

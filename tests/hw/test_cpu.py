@@ -2,7 +2,11 @@
 busy by a shell loop."""
 import re
 
+import pytest
+
 from conftest import run, tool
+
+pytestmark = pytest.mark.userland
 
 
 def test_one_busy_cpu_of_two_reads_about_half_the_load(shell):

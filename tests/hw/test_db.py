@@ -1,11 +1,14 @@
 """db and the start-up restore on the camera's flash (UBIFS on the NAND)
 across power cuts: what the tool has done is there at the next boot, as
 SQLite itself reads the file."""
+import pytest
+
 from conftest import run, tool
 
 DB = "/mnt/nand/bvdb.db"
 
 
+@pytest.mark.userland
 def test_a_restored_database_is_whole_after_a_cut(shell, power_cut):
     run(shell, f"rm -f {DB}")
     assert tool(shell, "-M db")[2] == 0  # every run restores it first

@@ -26,3 +26,16 @@ def test_a_read_of_an_input_gives_what_drives_it(shell):
         assert out.splitlines()[-1] == f"GPIO read id = {key}, data = {level}"
     # Taken only to be read, the line is given back as it was found.
     assert gpioinfo(shell, key) == ("input", None)
+
+
+def test_a_line_another_program_holds_is_left_to_it(shell, gpio_trace):
+    line = 15  # held high by gpioset through the character device
+    run(shell, f"gpioset --mode=signal gpio-bank0 {line}=1 & echo $! >/tmp/holder.pid")
+    try:
+        run(shell, f"until gpioinfo gpio-bank0 | grep -qE 'line +{line}:.*gpioset'; do sleep 0.1; done")
+        out, err, _ = tool(shell, f"-M gpio -w {line} -d 0")
+        assert f"gpio {line}" in err, err  # the report names the line
+        assert gpioinfo(shell, line) == ("output", "gpioset")
+        assert (line, 0) not in gpio_trace([line])  # the tool wrote nothing to it
+    finally:
+        run(shell, "kill $(cat /tmp/holder.pid)")

@@ -9,7 +9,7 @@ STATES = [(1, 0, 0, 0), (1, 0, 1, 0), (0, 0, 1, 0), (0, 1, 1, 0),
           (0, 1, 0, 0), (0, 1, 0, 1), (0, 0, 0, 1), (1, 0, 0, 1)]
 
 
-def test_half_steps_forward_then_every_phase_off(shell, gpio_trace):
+def test_half_steps_forward_then_every_phase_off(shell, gpio_trace, destructive):
     run(shell, "echo 'piris 100' >/mnt/nand/stepper.pos")
     assert tool(shell, "-M motor -t 2 -d 0 -s 4")[1:] == ("", 0)
     assert run(shell, "cat /mnt/nand/stepper.pos") == "piris 104"

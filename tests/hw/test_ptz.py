@@ -29,12 +29,16 @@ def pelco_frames(data, protocol):
 
 @pytest.mark.parametrize("protocol, option, baud, camera1", [("D", 0, 4800, 0x01),
                                                              ("P", 1, 2400, 0x00)])
-def test_up_then_stop_at_the_heads_end(shell, protocol, option, baud, camera1):
+def test_up_then_stop_at_the_heads_end(shell, qemu, protocol, option, baud, camera1):
+    frames = 2 * (7 if protocol == "D" else 8)
     run(shell, f"stty -F {HEAD} {baud} raw -echo && (cat {HEAD} >/tmp/head.bin & echo $! >/tmp/head.pid)")
     try:
+        # The head listens before the first frame leaves.
+        run(shell, "until ls -l /proc/$(cat /tmp/head.pid)/fd | grep -q ttyS2; do sleep 0.05; done")
         # The head moves for the module's 50 s before its stop.
         assert tool(shell, f"-M ptz -B {baud} -P {option} --up", fast_clock=True)[1:] == ("", 0)
-        run(shell, "sleep 0.5")
+        run(shell, f"for i in $(seq 100); do [ $(stat -c %s /tmp/head.bin) -ge {frames} ] && break; "
+            "sleep 0.05; done")
     finally:
         run(shell, "kill $(cat /tmp/head.pid)")
     data = bytes.fromhex(run(shell, "od -An -v -tx1 /tmp/head.bin").replace("\n", " "))
