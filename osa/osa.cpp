@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -36,6 +37,14 @@ int OSA_deinit(void)
 {
     OSA_mutexDelete(&console_lock);
     return 0;
+}
+
+// The clock that commands are timed on: no step of the wall clock counts.
+static uint64_t monotonic_us(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000u + (uint64_t)ts.tv_nsec / 1000u;
 }
 
 uint32_t OSA_timeNowMs(void)
@@ -221,12 +230,28 @@ static void leave_terminal_input(void)
 // input is then no terminal (leave_terminal_input). With
 // UNLESS_STOPPED nothing is started once a stop has been requested; the check
 // and the start cannot be split by a signal.
-static int run_shell(const char *command, bool unless_stopped)
+//
+// The shell runs "exec COMMAND": the program takes the shell's place with
+// the dispositions the shell was given. BusyBox ash ignores SIGQUIT itself
+// and, running a lone command in its own place without being told to exec,
+// leaves it ignored there, so Ctrl-\ passed on to the group would not end
+// the command (dash runs such a command with exec anyway, so nothing changes
+// there). COMMAND is therefore one simple command or a pipeline.
+//
+// SPENT, when given, gets the command's time on the monotonic clock from
+// the start to its end, and the resources it and the processes it waited
+// for used (wait4), as time(1) reports them.
+static int run_shell(const char *command, bool unless_stopped, OSA_commandTime *spent)
 {
     fflush(stdout);
     fflush(stderr);
     if (command == NULL)
         return system(NULL);
+    char line[OSA_SHELL_LINE_SIZE];
+    if (snprintf(line, sizeof line, "exec %s", command) >= (int)sizeof line) {
+        errno = E2BIG;
+        return -1;
+    }
 
     sigset_t all, old;
     sigfillset(&all);
@@ -236,6 +261,7 @@ static int run_shell(const char *command, bool unless_stopped)
         errno = ECANCELED;
         return -1;
     }
+    uint64_t start = monotonic_us();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
@@ -247,7 +273,7 @@ static int run_shell(const char *command, bool unless_stopped)
 #ifdef DEBUG_COVERAGE
         __gcov_dump();
 #endif
-        execl("/bin/sh", "sh", "-c", command, (char *)NULL);
+        execl("/bin/sh", "sh", "-c", line, (char *)NULL);
         _exit(127);
     }
     if (pid < 0) {
@@ -263,23 +289,53 @@ static int run_shell(const char *command, bool unless_stopped)
     siginfo_t info;
     while (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR)
         ;
+    uint64_t end = monotonic_us();
     sigprocmask(SIG_BLOCK, &all, NULL);
     child_group = 0;
     sigprocmask(SIG_SETMASK, &old, NULL);
     int status;
-    while (waitpid(pid, &status, 0) < 0)
+    struct rusage usage;
+    while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR)
             return -1;
+    if (spent != NULL) {
+        spent->elapsed_us = end - start;
+        spent->usage = usage;
+    }
     return status;
 }
 
-int OSA_system(const char *command) { return run_shell(command, false); }
+int OSA_system(const char *command) { return run_shell(command, false, NULL); }
 
-int OSA_systemUnlessStopped(const char *command) { return run_shell(command, true); }
+int OSA_systemUnlessStopped(const char *command) { return run_shell(command, true, NULL); }
+
+int OSA_systemTimed(const char *command, int unless_stopped, OSA_commandTime *spent)
+{
+    return run_shell(command, unless_stopped != 0, spent);
+}
 
 FILE *OSA_popen(const char *command, const char *mode)
 {
     fflush(stdout);
     fflush(stderr);
     return popen(command, mode);
+}
+
+// Asks the shell that runs the tool's commands, so that it is found where
+// they will be: a program prints its path, a keyword or a built-in (bash's
+// time) only its name, and the tool runs every command with exec.
+int OSA_programFound(const char *name)
+{
+    char command[128];
+    if (snprintf(command, sizeof command, "command -v %s 2>/dev/null", name) >= (int)sizeof command)
+        return 0;
+    FILE *shell = OSA_popen(command, "r");
+    if (shell == NULL)
+        return 0;
+    char path[256] = "";
+    bool found = fgets(path, sizeof path, shell) != NULL && path[0] == '/';
+    while (fgets(path, sizeof path, shell) != NULL) // the rest, so that it can end
+        ;
+    pclose(shell);
+    return found ? 1 : 0;
 }
