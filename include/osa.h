@@ -82,11 +82,12 @@ void OSA_consoleDrainNotices(void);
  * keeps the tool's signal handlers while the command runs and starts it in a
  * process group of its own, to which a stop signal is passed on: a command
  * that reads the terminal would be stopped there, so commands get their
- * input from a pipe (OSA_popen) or a file. The shell runs the command with
- * exec, so that the program gets the stop whatever the shell does with the
- * signal itself (BusyBox ash ignores SIGQUIT): COMMAND is one simple command
- * or a pipeline, of at most OSA_SHELL_LINE_SIZE - 6 characters (longer:
- * -1, errno E2BIG). OSA_systemUnlessStopped() is OSA_system() for commands
+ * input from a pipe (OSA_popen) or a file. A simple command (one program,
+ * its arguments and redirections) is run with exec, so that the program
+ * gets the stop whatever the shell does with the signal itself (BusyBox ash
+ * ignores SIGQUIT); a built-in is no program: "sh -c 'exit 3'". COMMAND
+ * has at most OSA_SHELL_LINE_SIZE - 6 characters (longer: -1, errno
+ * E2BIG). OSA_systemUnlessStopped() is OSA_system() for commands
  * that change something (a format, a repair, a write): once a stop has been
  * requested it starts nothing and returns -1 with errno ECANCELED.
  * OSA_systemTimed() is either, as UNLESS_STOPPED says, and also tells what

@@ -220,6 +220,38 @@ static void leave_terminal_input(void)
     }
 }
 
+// One program with its arguments and redirections (2>&1 among them): no
+// list, pipeline, background job, subshell or command substitution, no "!",
+// no assignment before the program.
+static bool simple_command(const char *command)
+{
+    for (const char *c = command; *c != '\0'; c++) {
+        if (strchr(";|()`\n", *c) != NULL)
+            return false;
+        if (*c == '&' && (c == command || (c[-1] != '>' && c[-1] != '<')))
+            return false;
+    }
+    const char *word = command + strspn(command, " \t");
+    size_t len = strcspn(word, " \t");
+    return *word != '!' && memchr(word, '=', len) == NULL;
+}
+
+// What the shell is given: "exec COMMAND" for a simple command, so that the
+// program takes the shell's place with the dispositions the shell was
+// started with. BusyBox ash ignores SIGQUIT itself and, running a lone
+// command in its own place without being told to exec, leaves it ignored
+// there: Ctrl-\ passed on to the group would not end the command (dash runs
+// such a command with exec anyway: nothing changes there). Anything else
+// runs as it is, since exec would end it after its first command (under
+// BusyBox ash, the command of it that the shell runs in its own place keeps
+// SIGQUIT ignored). The program must be one: a built-in such as exit is no
+// simple command here (sh -c 'exit 3'). False when the line does not fit.
+static bool shell_line(char *line, size_t size, const char *command)
+{
+    int len = snprintf(line, size, "%s%s", simple_command(command) ? "exec " : "", command);
+    return len >= 0 && (size_t)len < size;
+}
+
 // Like system(), except that the tool's own signal handling stays in effect
 // while the child runs: system() ignores SIGINT and SIGQUIT meanwhile, so an
 // interrupt sent to the tool during a long command (a dd of a fill) would be
@@ -231,14 +263,7 @@ static void leave_terminal_input(void)
 // UNLESS_STOPPED nothing is started once a stop has been requested; the check
 // and the start cannot be split by a signal.
 //
-// The shell runs "exec COMMAND": the program takes the shell's place with
-// the dispositions the shell was given. BusyBox ash ignores SIGQUIT itself
-// and, running a lone command in its own place without being told to exec,
-// leaves it ignored there, so Ctrl-\ passed on to the group would not end
-// the command (dash runs such a command with exec anyway, so nothing changes
-// there). COMMAND is therefore one simple command or a pipeline.
-//
-// SPENT, when given, gets the command's time on the monotonic clock from
+// A simple command runs as "exec COMMAND" (shell_line). SPENT, when given, gets the command's time on the monotonic clock from
 // the start to its end, and the resources it and the processes it waited
 // for used (wait4), as time(1) reports them.
 static int run_shell(const char *command, bool unless_stopped, OSA_commandTime *spent)
@@ -248,7 +273,7 @@ static int run_shell(const char *command, bool unless_stopped, OSA_commandTime *
     if (command == NULL)
         return system(NULL);
     char line[OSA_SHELL_LINE_SIZE];
-    if (snprintf(line, sizeof line, "exec %s", command) >= (int)sizeof line) {
+    if (!shell_line(line, sizeof line, command)) {
         errno = E2BIG;
         return -1;
     }
