@@ -1,6 +1,8 @@
 // sdmmc: detects, mounts, measures, fills, repairs and formats the SD card,
-// through the board's shell utilities. Every action runs while the command
-// line is parsed, in the order of its options.
+// through the board's shell utilities (GNU and util-linux ones, or
+// BusyBox's: where the board has no time program, or a dd that prints no
+// rate, the tool prints its own figures). Every action runs while the
+// command line is parsed, in the order of its options.
 #include "bvcommon.h"
 #include "debug_module.h"
 #include "osa.h"
@@ -557,6 +559,9 @@ static bool sdmmc_wipe_tables(void)
 
 /* ---- format and repair --------------------------------------------------- */
 
+// Looks up the programs it runs, takes the card's mounts down, clears its
+// partition tables, has fdisk write an empty one (its script), then makes
+// one FAT32 file system over the whole card.
 static int sdmmc_format(void)
 {
     if (sdmmc_init() != 0 || !sdmmc_check_programs())
