@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #ifdef __cplusplus
@@ -81,14 +82,35 @@ void OSA_consoleDrainNotices(void);
  * keeps the tool's signal handlers while the command runs and starts it in a
  * process group of its own, to which a stop signal is passed on: a command
  * that reads the terminal would be stopped there, so commands get their
- * input from a pipe (OSA_popen) or a file. OSA_systemUnlessStopped() is
- * OSA_system() for commands that change something (a format, a repair, a
- * write): once a stop has been requested it starts nothing and returns -1
- * with errno ECANCELED.
+ * input from a pipe (OSA_popen) or a file. A simple command (one program,
+ * its arguments and redirections) is run with exec, so that the program
+ * gets the stop whatever the shell does with the signal itself (BusyBox ash
+ * ignores SIGQUIT); a built-in is no program: "sh -c 'exit 3'". COMMAND
+ * has at most OSA_SHELL_LINE_SIZE - 6 characters (longer: -1, errno
+ * E2BIG). OSA_systemUnlessStopped() is OSA_system() for commands
+ * that change something (a format, a repair, a write): once a stop has been
+ * requested it starts nothing and returns -1 with errno ECANCELED.
+ * OSA_systemTimed() is either, as UNLESS_STOPPED says, and also tells what
+ * the command took (SPENT, when it ran): the monotonic clock from start to
+ * end, and the kernel's account of the resources it and the processes it
+ * waited for used, as time(1) reports them.
  */
+#define OSA_SHELL_LINE_SIZE 512
+
+typedef struct OSA_commandTime {
+    uint64_t elapsed_us; /* start to end, monotonic clock */
+    struct rusage usage; /* from wait4() */
+} OSA_commandTime;
+
 int OSA_system(const char *command);
 int OSA_systemUnlessStopped(const char *command);
+int OSA_systemTimed(const char *command, int unless_stopped, OSA_commandTime *spent);
 FILE *OSA_popen(const char *command, const char *mode);
+/*
+ * 1 when the shell that runs the commands finds NAME as a program (its path;
+ * a keyword or a built-in does not count), else 0.
+ */
+int OSA_programFound(const char *name);
 
 /*
  * Error report on standard error: " ERROR  (unit|function|line): " as one

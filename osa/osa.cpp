@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -36,6 +37,14 @@ int OSA_deinit(void)
 {
     OSA_mutexDelete(&console_lock);
     return 0;
+}
+
+// The clock that commands are timed on: no step of the wall clock counts.
+static uint64_t monotonic_us(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000u + (uint64_t)ts.tv_nsec / 1000u;
 }
 
 uint32_t OSA_timeNowMs(void)
@@ -211,6 +220,38 @@ static void leave_terminal_input(void)
     }
 }
 
+// One program with its arguments and redirections (2>&1 among them): no
+// list, pipeline, background job, subshell or command substitution, no "!",
+// no assignment before the program.
+static bool simple_command(const char *command)
+{
+    for (const char *c = command; *c != '\0'; c++) {
+        if (strchr(";|()`\n", *c) != NULL)
+            return false;
+        if (*c == '&' && (c == command || (c[-1] != '>' && c[-1] != '<')))
+            return false;
+    }
+    const char *word = command + strspn(command, " \t");
+    size_t len = strcspn(word, " \t");
+    return *word != '!' && memchr(word, '=', len) == NULL;
+}
+
+// What the shell is given: "exec COMMAND" for a simple command, so that the
+// program takes the shell's place with the dispositions the shell was
+// started with. BusyBox ash ignores SIGQUIT itself and, running a lone
+// command in its own place without being told to exec, leaves it ignored
+// there: Ctrl-\ passed on to the group would not end the command (dash runs
+// such a command with exec anyway: nothing changes there). Anything else
+// runs as it is, since exec would end it after its first command (under
+// BusyBox ash, the command of it that the shell runs in its own place keeps
+// SIGQUIT ignored). The program must be one: a built-in such as exit is no
+// simple command here (sh -c 'exit 3'). False when the line does not fit.
+static bool shell_line(char *line, size_t size, const char *command)
+{
+    int len = snprintf(line, size, "%s%s", simple_command(command) ? "exec " : "", command);
+    return len >= 0 && (size_t)len < size;
+}
+
 // Like system(), except that the tool's own signal handling stays in effect
 // while the child runs: system() ignores SIGINT and SIGQUIT meanwhile, so an
 // interrupt sent to the tool during a long command (a dd of a fill) would be
@@ -221,12 +262,21 @@ static void leave_terminal_input(void)
 // input is then no terminal (leave_terminal_input). With
 // UNLESS_STOPPED nothing is started once a stop has been requested; the check
 // and the start cannot be split by a signal.
-static int run_shell(const char *command, bool unless_stopped)
+//
+// A simple command runs as "exec COMMAND" (shell_line). SPENT, when given, gets the command's time on the monotonic clock from
+// the start to its end, and the resources it and the processes it waited
+// for used (wait4), as time(1) reports them.
+static int run_shell(const char *command, bool unless_stopped, OSA_commandTime *spent)
 {
     fflush(stdout);
     fflush(stderr);
     if (command == NULL)
         return system(NULL);
+    char line[OSA_SHELL_LINE_SIZE];
+    if (!shell_line(line, sizeof line, command)) {
+        errno = E2BIG;
+        return -1;
+    }
 
     sigset_t all, old;
     sigfillset(&all);
@@ -236,6 +286,7 @@ static int run_shell(const char *command, bool unless_stopped)
         errno = ECANCELED;
         return -1;
     }
+    uint64_t start = monotonic_us();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
@@ -247,7 +298,7 @@ static int run_shell(const char *command, bool unless_stopped)
 #ifdef DEBUG_COVERAGE
         __gcov_dump();
 #endif
-        execl("/bin/sh", "sh", "-c", command, (char *)NULL);
+        execl("/bin/sh", "sh", "-c", line, (char *)NULL);
         _exit(127);
     }
     if (pid < 0) {
@@ -263,23 +314,53 @@ static int run_shell(const char *command, bool unless_stopped)
     siginfo_t info;
     while (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR)
         ;
+    uint64_t end = monotonic_us();
     sigprocmask(SIG_BLOCK, &all, NULL);
     child_group = 0;
     sigprocmask(SIG_SETMASK, &old, NULL);
     int status;
-    while (waitpid(pid, &status, 0) < 0)
+    struct rusage usage;
+    while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR)
             return -1;
+    if (spent != NULL) {
+        spent->elapsed_us = end - start;
+        spent->usage = usage;
+    }
     return status;
 }
 
-int OSA_system(const char *command) { return run_shell(command, false); }
+int OSA_system(const char *command) { return run_shell(command, false, NULL); }
 
-int OSA_systemUnlessStopped(const char *command) { return run_shell(command, true); }
+int OSA_systemUnlessStopped(const char *command) { return run_shell(command, true, NULL); }
+
+int OSA_systemTimed(const char *command, int unless_stopped, OSA_commandTime *spent)
+{
+    return run_shell(command, unless_stopped != 0, spent);
+}
 
 FILE *OSA_popen(const char *command, const char *mode)
 {
     fflush(stdout);
     fflush(stderr);
     return popen(command, mode);
+}
+
+// Asks the shell that runs the tool's commands, so that it is found where
+// they will be: a program prints its path, a keyword or a built-in (bash's
+// time) only its name, and the tool runs every command with exec.
+int OSA_programFound(const char *name)
+{
+    char command[128];
+    if (snprintf(command, sizeof command, "command -v %s 2>/dev/null", name) >= (int)sizeof command)
+        return 0;
+    FILE *shell = OSA_popen(command, "r");
+    if (shell == NULL)
+        return 0;
+    char path[256] = "";
+    bool found = fgets(path, sizeof path, shell) != NULL && path[0] == '/';
+    while (fgets(path, sizeof path, shell) != NULL) // the rest, so that it can end
+        ;
+    pclose(shell);
+    return found ? 1 : 0;
 }

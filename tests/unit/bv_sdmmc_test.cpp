@@ -1,6 +1,8 @@
 // sdmmc: detection and its retry, the commands each action runs and in what
-// order, fdisk's typed script, the size figures and the option parser. The
-// device nodes, statfs, the shell, fdisk's pipe and the cache release are
+// order, fdisk's typed script, the card's partition tables, the size
+// figures, the figures printed without time and the option parser. The
+// device nodes (an image file stands for the card), statfs, the shell,
+// fdisk's pipe, the kernel's re-read of the table and the cache release are
 // stand-ins (bv_sdmmc_test.cmake); the clock sleeps are recorded, not slept.
 #include "bv_sdmmc.cpp"
 
@@ -8,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -45,6 +49,14 @@ struct Fake {
     struct statfs64 st = {};
     int statfs_calls = 0;
     size_t stop_at_file = SIZE_MAX; // raises stop_flag while this file is made
+
+    std::set<std::string> missing;  // programs the shell does not find
+    bool dd_reports_rate = true;    // the board's dd ends with a rate line
+    OSA_commandTime spent = {};     // what every command took
+    off_t speed_file_size = 0;      // the speed-test file's size; 0: none
+    std::string card_image;         // what the card nodes open; none: ENOENT
+    std::vector<int> reread_errors; // BLKRRPART's errors, in order; then 0
+    std::set<FILE *> readers;       // pipes read from (lookups), not fdisk's
 
     // Everything that happened, sleeps included, in order.
     std::vector<std::string> trace;
@@ -170,8 +182,51 @@ int __wrap_OSA_system(const char *command)
     return 0;
 }
 
+int __wrap_OSA_systemTimed(const char *command, int unless_stopped, OSA_commandTime *spent)
+{
+    int status =
+        unless_stopped ? __wrap_OSA_systemUnlessStopped(command) : __wrap_OSA_system(command);
+    if (!(status == -1 && errno == ECANCELED))
+        *spent = fake.spent;
+    return status;
+}
+
+// What the shell prints for a lookup (command -v) or for dd's report.
+static FILE *fake_reader(const std::string &command)
+{
+    std::string text;
+    static const std::string lookup = "command -v ";
+    if (command.rfind(lookup, 0) == 0) {
+        std::string name =
+            command.substr(lookup.size(), command.find(' ', lookup.size()) - lookup.size());
+        fake.note("command -v " + name);
+        if (fake.missing.count(name) == 0)
+            text = "/usr/bin/" + name + "\n";
+    } else {
+        fake.note("popen: " + command + " (r)");
+        text = "1+0 records in\n1+0 records out\n";
+        if (fake.dd_reports_rate)
+            text += "512 bytes copied, 5.1e-05 s, 10.0 MB/s\n";
+    }
+    char path[] = "/tmp/sdmmc_reader.XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        return NULL;
+    unlink(path);
+    if (write(fd, text.data(), text.size()) != (ssize_t)text.size() ||
+        lseek(fd, 0, SEEK_SET) != 0) {
+        close(fd);
+        return NULL;
+    }
+    FILE *reader = fdopen(fd, "r");
+    fake.readers.insert(reader);
+    return reader;
+}
+
 FILE *__wrap_popen(const char *command, const char *mode)
 {
+    if (strcmp(mode, "r") == 0)
+        return fake_reader(command);
     fake.note(std::string("popen: ") + command + " (" + mode + ")");
     if (fake.popen_fails)
         return NULL;
@@ -182,9 +237,58 @@ FILE *__wrap_popen(const char *command, const char *mode)
 
 int __wrap_pclose(FILE *stream)
 {
+    bool reader = fake.readers.erase(stream) != 0;
     fclose(stream);
-    fake.note("pclose");
+    if (!reader)
+        fake.note("pclose");
     return 0;
+}
+
+// The card nodes open the test's image file, never a device of the machine.
+int __real_open(const char *path, int flags, ...);
+int __wrap_open(const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (mode_t)va_arg(ap, int);
+    va_end(ap);
+    if (strncmp(path, "/dev/mmcblk", 11) != 0)
+        return __real_open(path, flags, mode);
+    if (fake.card_image.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    return __real_open(fake.card_image.c_str(), flags, mode);
+}
+
+int __real_ioctl(int fd, unsigned long request, ...);
+int __wrap_ioctl(int fd, unsigned long request, ...)
+{
+    va_list ap;
+    va_start(ap, request);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    if (request != BLKRRPART)
+        return __real_ioctl(fd, request, arg);
+    fake.note("BLKRRPART");
+    if (fake.reread_errors.empty())
+        return 0;
+    errno = fake.reread_errors.front();
+    fake.reread_errors.erase(fake.reread_errors.begin());
+    return errno == 0 ? 0 : -1;
+}
+
+int __real_stat(const char *path, struct stat *st);
+int __wrap_stat(const char *path, struct stat *st)
+{
+    if (strcmp(path, SDMMC_SPEED_FILE) != 0)
+        return __real_stat(path, st);
+    memset(st, 0, sizeof *st);
+    st->st_size = fake.speed_file_size;
+    if (fake.speed_file_size > 0)
+        return 0;
+    errno = ENOENT;
+    return -1;
 }
 
 int __wrap_bv_free_system_caches(void)
@@ -197,6 +301,13 @@ int __wrap_bv_free_system_caches(void)
 namespace {
 
 const std::vector<std::string> FLUSH = {"free caches", "sleep 1000", "sh: sync", "sleep 1000"};
+// df's complaints about other mount points go nowhere.
+const std::string MOUNT_CHECK = "sh: df 2>/dev/null | grep mmcblk > /dev/null 2>&1";
+// Every program the format runs is looked up before it changes anything.
+const std::vector<std::string> FORMAT_LOOKUPS = {"command -v fdisk", "command -v sync",
+                                                 "command -v mkdosfs"};
+// Asks the board's dd whether it reports a rate.
+const std::string DD_REPORT = "dd if=/dev/zero of=/dev/null count=1 2>&1";
 
 std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts)
 {
@@ -230,12 +341,35 @@ protected:
     {
         wraps.reset();
         stop_flag = 0;
+        if (!image.empty())
+            unlink(image.c_str());
     }
 
     // A fresh start within one test: no stop, no sleeps, no events.
     void again() { SetUp(); }
 
     void card(std::set<std::string> nodes) { fake.nodes = std::move(nodes); }
+
+    // The card's bytes: an image file of SIZE bytes 0xAA, which the card
+    // nodes open.
+    std::string image;
+    void card_image(size_t size)
+    {
+        if (image.empty()) {
+            char path[] = "/tmp/sdmmc_card.XXXXXX";
+            int fd = mkstemp(path);
+            ASSERT_GE(fd, 0);
+            close(fd);
+            image = path;
+        }
+        std::ofstream(image, std::ios::binary | std::ios::trunc) << std::string(size, '\xaa');
+        fake.card_image = image;
+    }
+    std::string image_bytes()
+    {
+        std::ifstream in(image, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     void card_changes_during_wait(std::set<std::string> later)
     {
         fake.later = std::move(later);
@@ -243,7 +377,7 @@ protected:
     }
     void card_mounted(bool mounted)
     {
-        fake.statuses.push_back({"df | grep mmcblk", mounted ? 0 : 256});
+        fake.statuses.push_back({"df 2>/dev/null | grep mmcblk", mounted ? 0 : 256});
     }
 
     // Runs the parser as the entry point would: debug -M sdmmc ARGS...
@@ -348,7 +482,7 @@ TEST_F(Sdmmc, MountSkipsDetectionWhenACardIsMounted)
 {
     card_mounted(true);
     EXPECT_EQ(sdmmc_mount(), 0);
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1"}));
+    EXPECT_EQ(fake.events(), std::vector<std::string>({MOUNT_CHECK}));
     EXPECT_TRUE(fake.probed.empty());
 }
 
@@ -358,15 +492,16 @@ TEST_F(Sdmmc, MountRunsMountAndReturnsItsStatusUnchanged)
     card({"/dev/mmcblk2"});
     fake.statuses.push_back({"mount ", 32 << 8});
     EXPECT_EQ(sdmmc_mount(), 32 << 8);
+    // Options before the operands, for a getopt that does not reorder.
     EXPECT_EQ(fake.events(),
-              std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1",
-                                        "sh: mount -t vfat /dev/mmcblk2 /mnt/mmc -o async,umask=000"}));
+              std::vector<std::string>(
+                  {MOUNT_CHECK, "sh: mount -t vfat -o async,umask=000 /dev/mmcblk2 /mnt/mmc"}));
 
     fake = Fake();
     card_mounted(false);
     EXPECT_EQ(capture(sdmmc_mount), -1) << "no card";
     EXPECT_EQ(out, "SD/mmc isn't inserted, please check again!\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: df | grep mmcblk > /dev/null 2>&1"}));
+    EXPECT_EQ(fake.events(), std::vector<std::string>({MOUNT_CHECK}));
 }
 
 TEST_F(Sdmmc, FlushReleasesTheCachesThenSyncsBetweenPauses)
@@ -385,12 +520,14 @@ TEST_F(Sdmmc, FormatTypesTheScriptWithAPauseBeforeEachNewline)
     card({"/dev/mmcblk0"});
     EXPECT_EQ(capture(sdmmc_format), 0);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)"},
-                                   FDISK_SCRIPT,
-                                   {"pclose"},
-                                   FLUSH,
-                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
-                                   FLUSH}));
+    EXPECT_EQ(fake.events(),
+              join({FORMAT_LOOKUPS,
+                    {"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)"},
+                    FDISK_SCRIPT,
+                    {"pclose"},
+                    FLUSH,
+                    {"sleep 1000", "command -v time", "sh: time mkdosfs -I -F 32 /dev/mmcblk0"},
+                    FLUSH}));
     EXPECT_EQ(fake.fdisk_writes, std::vector<size_t>(strlen(SDMMC_FDISK_SCRIPT), 1))
         << "one character per write, none kept back in a buffer";
     EXPECT_TRUE(fake.pipe_ignored_while_feeding);
@@ -407,10 +544,12 @@ TEST_F(Sdmmc, FormatStopsTypingWhenFdiskEnds)
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "Sd/mmc format failed!\n");
     EXPECT_EQ(err, "");
-    EXPECT_EQ(fake.events(), join({{"mounts /proc/mounts", "popen: fdisk /dev/mmcblk3 (w)",
-                                    "fdisk< d1", "sleep 500", "fdisk< \n", "pclose"},
-                                   FLUSH,
-                                   {"sleep 1000", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
+    EXPECT_EQ(fake.events(),
+              join({FORMAT_LOOKUPS,
+                    {"mounts /proc/mounts", "popen: fdisk /dev/mmcblk3 (w)", "fdisk< d1",
+                     "sleep 500", "fdisk< \n", "pclose"},
+                    FLUSH,
+                    {"sleep 1000", "command -v time", "sh: time mkdosfs -I -F 32 /dev/mmcblk3"}}));
 }
 
 // Mounted by -m or -i before, or elsewhere by the camera: mkdosfs would
@@ -424,7 +563,7 @@ TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
                   "/dev/mmcblk1px /mnt/odd vfat rw 0 0\n"
                   "/dev/mmcblk1p /mnt/bare vfat rw 0 0\n";
     ASSERT_EQ(sdmmc_detect(), 1);
-    EXPECT_EQ(capture(sdmmc_unmount), 0);
+    EXPECT_EQ(capture([] { return sdmmc_unmount("formatted"); }), 0);
     EXPECT_EQ(fake.events(),
               std::vector<std::string>({"mounts /proc/mounts", "sh: umount /dev/mmcblk1",
                                         "mounts /proc/mounts", "sh: umount /dev/mmcblk1p2",
@@ -435,7 +574,7 @@ TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
     fake.trace.clear();
     fake.mounts = "/dev/mmcblk1 /mnt/mmc fuse rw 0 0\n";
     fake.umount_stays = true;
-    EXPECT_EQ(capture(sdmmc_unmount), 0);
+    EXPECT_EQ(capture([] { return sdmmc_unmount("formatted"); }), 0);
     auto events = fake.events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "sh: umount /dev/mmcblk1"), 8);
 
@@ -447,7 +586,7 @@ TEST_F(Sdmmc, FormatUnmountsTheCardAndItsPartitionsFirst)
     EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_unmount|LINE): umount /dev/mmcblk1 failed, "
                    "/dev/mmcblk1 not formatted\n");
     EXPECT_EQ(fake.events(),
-              std::vector<std::string>({"mounts /proc/mounts", "sh: umount /dev/mmcblk1"}))
+              join({FORMAT_LOOKUPS, {"mounts /proc/mounts", "sh: umount /dev/mmcblk1"}}))
         << "no fdisk on a card still mounted";
 }
 
@@ -461,9 +600,9 @@ TEST_F(Sdmmc, FormatAndRepairChangeNothingOnceStopped)
     EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_format|LINE): stopped before fdisk wrote the "
                    "partition table of /dev/mmcblk0\n");
     EXPECT_EQ(fake.events(),
-              std::vector<std::string>({"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)",
-                                        "fdisk< d1", "sleep 500", "fdisk< \nd2", "sleep 500",
-                                        "fdisk< \nq\n", "pclose"}));
+              join({FORMAT_LOOKUPS,
+                    {"mounts /proc/mounts", "popen: fdisk /dev/mmcblk0 (w)", "fdisk< d1",
+                     "sleep 500", "fdisk< \nd2", "sleep 500", "fdisk< \nq\n", "pclose"}}));
 
     // A stop in the pause before the write: quit instead.
     again();
@@ -485,11 +624,12 @@ TEST_F(Sdmmc, FormatAndRepairChangeNothingOnceStopped)
     again();
     card({"/dev/mmcblk0"});
     fake.stop_at_step = 0;
-    EXPECT_EQ(capture(sdmmc_repair), -1);
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), -1);
     EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_repair|LINE): stopped before dosfsck: /dev/mmcblk0 "
                    "not repaired\n");
     EXPECT_EQ(fake.events(),
-              std::vector<std::string>({"not started: time dosfsck -a -v -V /dev/mmcblk0"}));
+              std::vector<std::string>({"mounts /proc/mounts", "command -v time",
+                                        "not started: time dosfsck -a -v -V /dev/mmcblk0"}));
 }
 
 TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
@@ -499,7 +639,7 @@ TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
     EXPECT_EQ(capture(sdmmc_format), -1);
     EXPECT_EQ(out, "fdisk /dev/mmcblk1 failed!\n");
     EXPECT_EQ(fake.events(),
-              std::vector<std::string>({"mounts /proc/mounts", "popen: fdisk /dev/mmcblk1 (w)"}));
+              join({FORMAT_LOOKUPS, {"mounts /proc/mounts", "popen: fdisk /dev/mmcblk1 (w)"}}));
     struct sigaction now;
     sigaction(SIGPIPE, NULL, &now);
     EXPECT_EQ(now.sa_handler, SIG_DFL);
@@ -512,32 +652,165 @@ TEST_F(Sdmmc, FormatReportsAnFdiskThatCannotStart)
 TEST_F(Sdmmc, RepairReportsDosfsckStatus)
 {
     card({"/dev/mmcblk0"});
-    EXPECT_EQ(capture(sdmmc_repair), 0);
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), 0);
     EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: time dosfsck -a -v -V /dev/mmcblk0"}));
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"mounts /proc/mounts", "command -v time",
+                                                       "sh: time dosfsck -a -v -V /dev/mmcblk0"}));
 
     // 1: errors found and corrected, or the card could not be checked; a
     // read-only check tells which.
     again();
     card({"/dev/mmcblk0"});
     fake.statuses.push_back({"time dosfsck", 1 << 8});
-    EXPECT_EQ(capture(sdmmc_repair), 0);
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), 0);
     EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
-    EXPECT_EQ(fake.events(), std::vector<std::string>({"sh: time dosfsck -a -v -V /dev/mmcblk0",
+    EXPECT_EQ(fake.events(), std::vector<std::string>({"mounts /proc/mounts", "command -v time",
+                                                       "sh: time dosfsck -a -v -V /dev/mmcblk0",
                                                        "sh: dosfsck -n /dev/mmcblk0 > /dev/null "
                                                        "2>&1"}));
     fake.statuses.push_back({"dosfsck -n", 1 << 8});
-    EXPECT_EQ(capture(sdmmc_repair), -1);
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), -1);
     EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
 
     for (int status : {2 << 8, 4 << 8, SIGKILL}) {
         again();
         card({"/dev/mmcblk0"});
         fake.statuses.push_back({"time dosfsck", status});
-        EXPECT_EQ(capture(sdmmc_repair), -1);
+        EXPECT_EQ(capture(sdmmc_repair_unmounted), -1);
         EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 faild!\n");
-        EXPECT_EQ(fake.events().size(), 1u) << "no check after status " << status;
+        EXPECT_EQ(fake.events().size(), 3u) << "no check after status " << status;
     }
+}
+
+// fdisk's script deletes the partitions of a card with one only: the
+// tables at both ends go first, and the kernel drops what it knew of them.
+TEST_F(Sdmmc, FormatClearsBothEndsOfTheCardAndHasTheKernelDropItsPartitions)
+{
+    const size_t size = 1 << 20, end = 32768;
+    card({"/dev/mmcblk0"});
+    card_image(size);
+    EXPECT_EQ(capture(sdmmc_format), 0);
+    EXPECT_EQ(err, "");
+    auto events = fake.events();
+    ASSERT_GE(events.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 3, events.begin() + 6),
+              std::vector<std::string>(
+                  {"mounts /proc/mounts", "BLKRRPART", "popen: fdisk /dev/mmcblk0 (w)"}));
+    std::string bytes = image_bytes();
+    EXPECT_EQ(bytes.substr(0, end), std::string(end, '\0'));
+    EXPECT_EQ(bytes.substr(end, size - 2 * end), std::string(size - 2 * end, '\xaa'));
+    EXPECT_EQ(bytes.substr(size - end), std::string(end, '\0'));
+
+    // A card smaller than both ends together: all of it.
+    again();
+    card({"/dev/mmcblk0"});
+    card_image(40000);
+    EXPECT_EQ(capture(sdmmc_format), 0);
+    EXPECT_EQ(image_bytes(), std::string(40000, '\0'));
+}
+
+// A format that goes no further than fdisk's dialogue leaves the card, and
+// the kernel's view of it, as they were.
+TEST_F(Sdmmc, FormatPutsTheTablesBackWhenItGoesNoFurtherThanFdisk)
+{
+    auto rereads = [](const std::vector<std::string> &events) {
+        return std::count(events.begin(), events.end(), "BLKRRPART");
+    };
+    card({"/dev/mmcblk0"});
+    card_image(1 << 20);
+    const std::string before = image_bytes();
+    fake.stop_at_fdisk_char = 4;
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(image_bytes(), before);
+    auto events = fake.events();
+    EXPECT_EQ(rereads(events), 2);
+    EXPECT_EQ(events.back(), "BLKRRPART");
+
+    // A partition in use elsewhere: the kernel keeps the old table, and so
+    // does the card; fdisk does not start.
+    again();
+    card({"/dev/mmcblk0"});
+    card_image(1 << 20);
+    fake.reread_errors = {EBUSY};
+    EXPECT_EQ(capture(sdmmc_format), -1);
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_wipe_tables|LINE): the kernel cannot drop the "
+                   "partitions of /dev/mmcblk0: Device or resource busy, not formatted\n");
+    EXPECT_EQ(image_bytes(), before);
+    events = fake.events();
+    EXPECT_EQ(rereads(events), 2);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "popen: fdisk /dev/mmcblk0 (w)"), 0);
+}
+
+// dosfsck must not rewrite a FAT that the kernel's driver holds: the card's
+// mounts go first and come back afterwards, each where it was.
+TEST_F(Sdmmc, RepairRunsOnTheCardUnmountedAndMountsItAgain)
+{
+    const std::string mounts = "/dev/mmcblk0 /mnt/mmc fuse rw 0 0\n"
+                               "/dev/mmcblk0p1 /media/card vfat rw 0 0\n";
+    card({"/dev/mmcblk0"});
+    fake.mounts = mounts;
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), 0);
+    EXPECT_EQ(out, "Sd/mmc repair /dev/mmcblk0 success!\n");
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>(
+                  {"mounts /proc/mounts", "sh: umount /dev/mmcblk0", "mounts /proc/mounts",
+                   "sh: umount /dev/mmcblk0p1", "mounts /proc/mounts", "command -v time",
+                   "sh: time dosfsck -a -v -V /dev/mmcblk0",
+                   "sh: mount -t vfat -o async,umask=000 /dev/mmcblk0 /mnt/mmc",
+                   "sh: mount -t vfat -o async,umask=000 /dev/mmcblk0p1 /media/card"}));
+
+    // A mount that stays: no repair, and what was taken down comes back.
+    again();
+    card({"/dev/mmcblk0"});
+    fake.mounts = mounts;
+    fake.statuses.push_back({"umount /dev/mmcblk0p1", 32 << 8});
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), -1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, " ERROR  (bv_sdmmc|sdmmc_unmount|LINE): umount /dev/mmcblk0p1 failed, "
+                   "/dev/mmcblk0 not repaired\n");
+    EXPECT_EQ(fake.events(), std::vector<std::string>(
+                                 {"mounts /proc/mounts", "sh: umount /dev/mmcblk0",
+                                  "mounts /proc/mounts", "sh: umount /dev/mmcblk0p1",
+                                  "sh: mount -t vfat -o async,umask=000 /dev/mmcblk0 /mnt/mmc"}));
+}
+
+// Neither dash nor BusyBox's ash has a time keyword: without a time program
+// the command runs alone and the tool prints its figures as GNU time does.
+TEST_F(Sdmmc, WithoutTimeTheToolPrintsWhatTheCommandTookInTimesForm)
+{
+    card({"/dev/mmcblk0"});
+    fake.missing = {"time"};
+    fake.spent.elapsed_us = 1500000;
+    fake.spent.usage.ru_utime = {1, 200000};
+    fake.spent.usage.ru_stime = {0, 300000};
+    fake.spent.usage.ru_maxrss = 2048;
+    fake.spent.usage.ru_inblock = 5;
+    fake.spent.usage.ru_oublock = 6;
+    fake.spent.usage.ru_majflt = 7;
+    fake.spent.usage.ru_minflt = 8;
+    fake.statuses.push_back({"dosfsck -a", 1 << 8});
+    EXPECT_EQ(capture(sdmmc_repair_unmounted), 0);
+    EXPECT_EQ(out, "Command exited with non-zero status 1\n"
+                   "1.20user 0.30system 0:01.50elapsed 100%CPU (0avgtext+0avgdata "
+                   "2048maxresident)k\n"
+                   "5inputs+6outputs (7major+8minor)pagefaults 0swaps\n"
+                   "Sd/mmc repair /dev/mmcblk0 success!\n");
+    EXPECT_EQ(fake.events(),
+              std::vector<std::string>({"mounts /proc/mounts", "command -v time",
+                                        "sh: dosfsck -a -v -V /dev/mmcblk0",
+                                        "sh: dosfsck -n /dev/mmcblk0 > /dev/null 2>&1"}));
+
+    // An hour or more: hours, minutes and seconds; no time at all: no share.
+    OSA_commandTime spent = {};
+    spent.elapsed_us = 3725000000ull;
+    EXPECT_EQ(capture([&] { return sdmmc_print_time(SIGTERM, spent), 0; }), 0);
+    EXPECT_EQ(out, "Command terminated by signal 15\n"
+                   "0.00user 0.00system 1:02:05elapsed 0%CPU (0avgtext+0avgdata 0maxresident)k\n"
+                   "0inputs+0outputs (0major+0minor)pagefaults 0swaps\n");
+    spent.elapsed_us = 0;
+    EXPECT_EQ(capture([&] { return sdmmc_print_time(0, spent), 0; }), 0);
+    EXPECT_EQ(out, "0.00user 0.00system 0:00.00elapsed ?%CPU (0avgtext+0avgdata 0maxresident)k\n"
+                   "0inputs+0outputs (0major+0minor)pagefaults 0swaps\n");
 }
 
 /* ---- information, speed test, fill --------------------------------------- */
@@ -584,11 +857,34 @@ TEST_F(Sdmmc, SpeedTestWritesFlushesReadsAndRemoves)
     EXPECT_EQ(capture(sdmmc_test_speed), 0);
     EXPECT_EQ(out, "");
     EXPECT_EQ(fake.events(),
-              join({{"sh: df | grep mmcblk > /dev/null 2>&1",
+              join({{MOUNT_CHECK, "popen: " + DD_REPORT + " (r)", "command -v time",
                      "sh: time dd if=/dev/zero of=/mnt/mmc/empty.file bs=128k count=1k "},
                     FLUSH,
-                    {"sh: time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ",
+                    {"command -v time",
+                     "sh: time dd if=/mnt/mmc/empty.file of=/dev/null bs=128k count=1k ",
                      "sleep 1000", "sh: rm -rf /mnt/mmc/empty.file"}}));
+}
+
+// BusyBox's dd prints the record counts alone: the tool prints the rate it
+// measured, the file's bytes over the pass's time.
+TEST_F(Sdmmc, SpeedTestPrintsTheRateItMeasuredWhereDdPrintsNone)
+{
+    card_mounted(true);
+    fake.dd_reports_rate = false;
+    fake.speed_file_size = 128 << 20;
+    fake.spent.elapsed_us = 2000000;
+    EXPECT_EQ(capture(sdmmc_test_speed), 0);
+    EXPECT_EQ(out, "Write speed = 64.00 MB/s \nRead speed = 64.00 MB/s \n");
+
+    // A pass that failed has no rate: its dd has said why.
+    again();
+    card_mounted(true);
+    fake.dd_reports_rate = false;
+    fake.speed_file_size = 128 << 20;
+    fake.spent.elapsed_us = 4000000;
+    fake.statuses.push_back({"time dd if=/dev/zero", 1 << 8});
+    EXPECT_EQ(capture(sdmmc_test_speed), 0);
+    EXPECT_EQ(out, "Read speed = 32.00 MB/s \n");
 }
 
 TEST_F(Sdmmc, ActionsThatNeedTheCardReportAFailedMount)
@@ -607,7 +903,7 @@ TEST_F(Sdmmc, ActionsThatNeedTheCardReportAFailedMount)
                    " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc repair disk faild!\n"
                    " ERROR  (bv_sdmmc|sdmmc_init_param|LINE): sdmmc format disk faild!\n");
     for (const auto &e : fake.events())
-        EXPECT_EQ(e, "sh: df | grep mmcblk > /dev/null 2>&1") << "nothing but the mount checks";
+        EXPECT_EQ(e, MOUNT_CHECK) << "nothing but the mount checks";
 }
 
 TEST_F(Sdmmc, FillMakesTheFilesWithAPauseAfterEach)
@@ -622,7 +918,7 @@ TEST_F(Sdmmc, FillMakesTheFilesWithAPauseAfterEach)
                    "Create total 3 files \n"
                    "Free size = 15619 MB \n");
     EXPECT_EQ(err, "");
-    std::vector<std::string> want = {"sh: df | grep mmcblk > /dev/null 2>&1", "statfs /mnt/mmc"};
+    std::vector<std::string> want = {MOUNT_CHECK, "statfs /mnt/mmc"};
     for (int i = 0; i < 3; i++) {
         want.push_back("sh: dd if=/dev/zero of=/mnt/mmc/file" + std::to_string(i) +
                        "  bs=128k count=16 > /dev/null 2>&1");

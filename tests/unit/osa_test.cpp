@@ -120,7 +120,7 @@ TEST(StopRequestDeathTest, EndsSleepsAndRefusesChangingCommands)
             OSA_sleepMs(20000);
             int refused = OSA_systemUnlessStopped("echo changed >/mnt/nand2/stop.test");
             int refused_errno = errno;
-            int ran = OSA_system("exit 3");
+            int ran = OSA_system("sh -c 'exit 3'");
             bool ok = OSA_stopRequested() == 1 && wraps.sleeps.empty() && refused == -1 &&
                       refused_errno == ECANCELED && access("/mnt/nand2/stop.test", F_OK) != 0 &&
                       WIFEXITED(ran) && WEXITSTATUS(ran) == 3;
@@ -183,6 +183,25 @@ TEST(Shell, OutputStaysInCommandLineOrder)
     pclose(child);
     OSA_printfUnlocked("five\n");
     EXPECT_EQ(GetCapturedStdout(), "one two\n3\nfour\nfive\n");
+}
+
+// What a command took: the monotonic clock from start to end, and the
+// kernel's account of the command.
+TEST(Shell, ATimedCommandTellsWhatItTook)
+{
+    OSA_commandTime spent = {};
+    EXPECT_EQ(OSA_systemTimed("sleep 0.3", 0, &spent), 0);
+    EXPECT_GE(spent.elapsed_us, 300000u);
+    EXPECT_LT(spent.elapsed_us, 10000000u);
+    EXPECT_GT(spent.usage.ru_maxrss, 0);
+}
+
+// The commands run with exec: only a program counts as found.
+TEST(Shell, ProgramsAreFoundAsTheShellFindsThem)
+{
+    EXPECT_EQ(OSA_programFound("sh"), 1);
+    EXPECT_EQ(OSA_programFound("no-such-program"), 0);
+    EXPECT_EQ(OSA_programFound("cd"), 0) << "a built-in";
 }
 
 } // namespace
