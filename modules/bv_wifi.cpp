@@ -415,8 +415,12 @@ static int wifi_test_main(int argc, char **argv)
 {
     wifi_init_param(argc, argv);
     wifi_complete_param();
-    if (config_requested && !stop_flag && wifi_config(&wifi_conf) != 0)
+    // A configuration that was refused, or not wholly made, is a failed run:
+    // a script must not take it for one that took effect.
+    if (config_requested && !stop_flag && wifi_config(&wifi_conf) != 0) {
         OSA_ERROR("wifi config has error!\n");
+        return -1;
+    }
     return 0;
 }
 

@@ -5,6 +5,8 @@
 // answer can never be taken for the answer to the next request.
 #include "bvwifi.h"
 
+#include "board_file.h"
+
 #include <wpa_ctrl.h>
 
 #include <errno.h>
@@ -279,17 +281,21 @@ static void stop_signals(sigset_t *set)
 // Takes the lock file that serialises configuration changes between
 // processes: of two at once, one can take the other's new network for an
 // old one and remove it, and both report success with one network left.
-// Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it; a signal
-// (Ctrl-C) ends the wait. The stop signals stay blocked from each try until
-// the pause after it has begun, so that one arriving in between ends the
-// pause instead of being lost. Returns the locked descriptor; -1 when the
-// lock file cannot be used (reported: the change goes ahead without it), or
-// LOCK_REFUSED when the change must not go ahead (reported).
+// The file is opened as /tmp asks (board_file_open: no link, no FIFO, no
+// other user's file) and readable by root alone, so that no other user can
+// hold it. Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it,
+// named as the kernel names it; a signal (Ctrl-C) ends the wait. The stop
+// signals stay blocked from each try until the pause after it has begun, so
+// that one arriving in between ends the pause instead of being lost.
+// Returns the locked descriptor; -1 when the lock file cannot be used
+// (reported: the change goes ahead without it), or LOCK_REFUSED when the
+// change must not go ahead (reported).
 static int config_lock(wifi_ctrl *c)
 {
-    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    char why[BOARD_FILE_TEXT_SIZE], holder[BOARD_FILE_TEXT_SIZE];
+    int fd = board_file_open(LOCK_FILE, O_RDWR | O_CREAT, 0600, why, sizeof why);
     if (fd < 0) {
-        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, strerror(errno));
+        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, why);
         return -1;
     }
     sigset_t stops, old;
@@ -306,13 +312,16 @@ static int config_lock(wifi_ctrl *c)
         }
         long left = deadline - now_ms();
         if (left <= 0) {
-            report(c, "%s still held by another process after %d ms: nothing configured", LOCK_FILE,
+            board_lock_holder(fd, holder, sizeof holder);
+            report(c, "%s still held by %s after %d ms: nothing configured", LOCK_FILE, holder,
                    WIFI_LOCK_TIMEOUT_MS);
             result = LOCK_REFUSED;
             break;
         }
-        if (!waited)
-            report(c, "waiting for %s: another process is configuring the Wi-Fi", LOCK_FILE);
+        if (!waited) {
+            board_lock_holder(fd, holder, sizeof holder);
+            report(c, "waiting for %s: %s is configuring the Wi-Fi", LOCK_FILE, holder);
+        }
         long pause_ms = left < LOCK_POLL_MS ? left : (long)LOCK_POLL_MS;
         struct timespec pause = {0, pause_ms * 1000000L};
         if (ppoll(NULL, 0, &pause, &old) < 0 && errno == EINTR) {
