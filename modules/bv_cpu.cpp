@@ -365,14 +365,18 @@ static void cpu_pause(int32_t seconds)
     } while (seconds > 0 && !stop_flag);
 }
 
-// The log is created or truncated (by default in /tmp, which every user can
-// write): never through a link, never a FIFO, device or another user's
-// file, and without waiting for anything; a name that is no file of ours is
-// said and the run goes on without a log.
+// The log is created or truncated. In a folder other users can write (by
+// default /tmp) never through a link, never a FIFO, device or another
+// user's file, and without waiting for anything: such a name is said and
+// the run goes on without a log. A log the user names elsewhere is opened
+// as it is (a device such as /dev/null included).
 static FILE *cpu_open_log(void)
 {
     char why[BOARD_FILE_TEXT_SIZE];
-    int fd = board_file_open(cpu_log_name, O_WRONLY | O_CREAT | O_TRUNC, 0644, why, sizeof why);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    int fd = board_file_in_shared_folder(cpu_log_name)
+                 ? board_file_open(cpu_log_name, flags, 0644, why, sizeof why)
+                 : open(cpu_log_name, flags | O_CLOEXEC, 0644);
     FILE *log = fd >= 0 ? fdopen(fd, "wb") : NULL;
     if (log != NULL) {
         OSA_printf(CPU_GREEN "Create cpu log: %s\n" CPU_DEFAULT " \n", cpu_log_name);

@@ -111,6 +111,28 @@ inline int board_file_open(const char *path, int flags, mode_t mode, char *why, 
     return fd;
 }
 
+// 1 when another user than us may write the folder that holds PATH (/tmp,
+// or a folder of another user's): a name there may be theirs, and is to be
+// opened with board_file_open. A folder that cannot be looked at counts as
+// one too.
+inline int board_file_in_shared_folder(const char *path)
+{
+    char dir[256];
+    const char *slash = strrchr(path, '/');
+    if (slash == NULL)
+        snprintf(dir, sizeof dir, ".");
+    else if (slash == path)
+        snprintf(dir, sizeof dir, "/");
+    else if ((size_t)(slash - path) < sizeof dir)
+        snprintf(dir, sizeof dir, "%.*s", (int)(slash - path), path);
+    else
+        return 1;
+    struct stat st;
+    if (stat(dir, &st) != 0)
+        return 1;
+    return st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
 // A folder we rely on in a folder others can write (/tmp/media) is ours:
 // a folder, no link, owned by us, writable by no one else. 0 when it is;
 // -1 when it cannot be looked at (errno kept; WHY its text, ENOENT for one
