@@ -74,8 +74,8 @@ static const int32_t CMD_INFO = 4;
 // What each cmd asks of the light-control process, said when it is sent;
 // cmd 0 is a night threshold given alone.
 static const char *const adc_request_names[] = {
-    "night threshold alone", "night and day thresholds", "sensitivity", "debug switch",
-    "information request",
+    "night threshold alone", "night and day thresholds", "sensitivity",
+    "debug switch",          "information request",
 };
 
 // read_adc_channel's answer for a channel whose driver failed the read: no
@@ -88,7 +88,10 @@ static int adc_usage(void);
 
 // Base from the text (decimal, 0x hex, 0 octal) into a 32-bit field: 1, or
 // 0 for a number that does not fit (4294967297 would be 1).
-static int adc_number(const char *text, uint32_t *value) { return option_number(text, 32, value); }
+static int adc_number(const char *text, uint32_t *value)
+{
+    return option_number(text, 32, value);
+}
 
 static void adc_form(int32_t cmd, int32_t param1)
 {

@@ -279,8 +279,8 @@ static int db_query(const char *sql, char *buffer, size_t size)
     if (fd == DB_STOPPED)
         OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
     if (fd == DB_BUSY)
-        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path,
-                  db_lock_holder, DB_LOCK_WAIT_MS, sql);
+        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
+                  DB_LOCK_WAIT_MS, sql);
     if (fd < -1)
         return fd;
     void *stmt = NULL;
@@ -325,8 +325,8 @@ static int db_execute(const char *sql)
     if (fd == DB_STOPPED)
         OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
     if (fd == DB_BUSY)
-        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path,
-                  db_lock_holder, DB_LOCK_WAIT_MS, sql);
+        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
+                  DB_LOCK_WAIT_MS, sql);
     if (fd < -1)
         return fd;
     sqlite_execute(db_handle, sql); // the library reports its own failures

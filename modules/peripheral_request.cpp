@@ -37,8 +37,9 @@ static void report_segment(key_t key, size_t size, int err)
     else
         snprintf(why, sizeof why, "may not be written by uid %u", (unsigned int)geteuid());
     OSA_errorPrefix(REQUEST_UNIT, __func__, __LINE__);
-    fprintf(stderr, "shared memory 0x%x: the segment there, made by uid %u with mode %03o, %s: "
-                    "nothing sent\n",
+    fprintf(stderr,
+            "shared memory 0x%x: the segment there, made by uid %u with mode %03o, %s: "
+            "nothing sent\n",
             (unsigned int)key, (unsigned int)ds.shm_perm.uid,
             (unsigned int)(ds.shm_perm.mode & 0777), why);
 }

@@ -152,7 +152,8 @@ inline int board_folder_check(const char *path, char *why, size_t size)
         snprintf(why, size, "owned by uid %u, not by uid %u", (unsigned int)st.st_uid,
                  (unsigned int)geteuid());
     else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        snprintf(why, size, "writable by other users (mode %03o)", (unsigned int)(st.st_mode & 0777));
+        snprintf(why, size, "writable by other users (mode %03o)",
+                 (unsigned int)(st.st_mode & 0777));
     else
         return 0;
     return BOARD_FILE_REFUSED;

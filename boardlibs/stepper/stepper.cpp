@@ -90,11 +90,11 @@ const size_t MOTORS = sizeof motors / sizeof motors[0];
 
 bool opened;      // the lens locked, the positions read from the file
 int lock_fd = -1; // the lock file, held while opened
+char saved[128];  // what the file holds, as this library would write it
 // Who held the lens when the wait for it ran out; later calls of the
 // program do not wait again until STEPPER_close.
 char lens_holder[BOARD_FILE_TEXT_SIZE];
 bool lens_busy;
-char saved[128];  // what the file holds, as this library would write it
 
 // A report that repeats (positions that cannot be saved, at every move)
 // is said once, and how often again at STEPPER_close.
@@ -320,8 +320,7 @@ int lock_lens(const sigset_t *stops)
         }
         if (!said) {
             board_flock_holder(lock_fd, lens_holder, sizeof lens_holder);
-            report("%s holds the lens (%s): waiting for it to end", lens_holder,
-                   STEPPER_LOCK_PATH);
+            report("%s holds the lens (%s): waiting for it to end", lens_holder, STEPPER_LOCK_PATH);
         }
         said = true;
         struct timespec poll = {0, STEPPER_LOCK_POLL_NS};
