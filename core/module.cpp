@@ -1,5 +1,5 @@
-// The module table, dispatch by name, and the usage printer every module
-// shares.
+// The module table, dispatch by name, the usage printer every module
+// shares, and the reading of numbers on the command line.
 //
 // Registration compares names ignoring case; selection by the user compares
 // them exactly.
@@ -7,6 +7,8 @@
 #include "osa.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -134,4 +136,34 @@ void print_char_repeat(int n, char ch)
 {
     for (int i = 0; i < n; i++)
         OSA_putchar(ch);
+}
+
+/* ---- numbers of the command line ------------------------------------------ */
+
+// strtoull reads what strtoul reads, with 64 bits whatever the machine's
+// long: "-1" is all ones, and a number past 64 bits is ERANGE.
+int option_number(const char *text, unsigned int bits, uint32_t *value)
+{
+    char *end;
+    errno = 0;
+    unsigned long long v = strtoull(text, &end, 0);
+    bool range = errno != ERANGE;
+    const char *p = text;
+    while (isspace((unsigned char)*p))
+        p++;
+    bool negative = *p == '-' && end != text;
+    unsigned long long ones = bits >= 32 ? 0xFFFFFFFFull : (1ull << bits) - 1;
+    // -2^(bits-1) .. -0 or 0 .. 2^bits - 1: the cut keeps every bit of it.
+    bool fits = range && (negative ? 0ull - v <= ones / 2 + 1 : v <= ones);
+    *value = (uint32_t)(v & ones);
+    return fits ? 1 : 0;
+}
+
+int option_decimal(const char *text, int32_t *value)
+{
+    errno = 0;
+    long long v = strtoll(text, NULL, 10);
+    bool fits = errno != ERANGE && v >= INT32_MIN && v <= INT32_MAX;
+    *value = (int32_t)(uint32_t)(unsigned long long)v;
+    return fits ? 1 : 0;
 }

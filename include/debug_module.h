@@ -61,6 +61,19 @@ void module_print_usage(unsigned int id, const struct option *options, const hel
 void module_release_all(void);
 void print_char_repeat(int n, char ch);
 
+/*
+ * Numbers of the command line, for the options whose value goes into a
+ * field of BITS bits (8 to 32). option_number reads TEXT as
+ * strtoul(TEXT, NULL, 0) does (decimal, 0x hexadecimal, 0 octal, a sign, 0
+ * without digits), option_decimal as atoi(TEXT) does (a 32-bit field).
+ * Each gives the value cut to the field (so "-1" is all ones, as ever) and
+ * returns 1 when that loses nothing: from -2^(BITS-1) to 2^BITS - 1. For a
+ * number that does not fit (4294967296 in 32 bits, which would be 0) it
+ * returns 0, and the option refuses it as it refuses any bad value.
+ */
+int option_number(const char *text, unsigned int bits, uint32_t *value);
+int option_decimal(const char *text, int32_t *value);
+
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 
 /*

@@ -7,7 +7,9 @@
 #include "osa.h"
 #include "peripheral_request.h"
 
+#include <errno.h>
 #include <getopt.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -69,18 +71,56 @@ static const int32_t CMD_THRESHOLDS = 1;
 static const int32_t CMD_SENSITIVITY = 2;
 static const int32_t CMD_DEBUG_SWITCH = 3;
 static const int32_t CMD_INFO = 4;
+// What each cmd asks of the light-control process, said when it is sent;
+// cmd 0 is a night threshold given alone.
+static const char *const adc_request_names[] = {
+    "night threshold alone", "night and day thresholds", "sensitivity",
+    "debug switch",          "information request",
+};
+
+// read_adc_channel's answer for a channel whose driver failed the read: no
+// four characters of text scale to it.
+static const int ADC_READ_FAILED = INT_MIN;
 
 static int adc_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-static uint32_t adc_number(const char *text) { return (uint32_t)strtoul(text, NULL, 0); }
+// Base from the text (decimal, 0x hex, 0 octal) into a 32-bit field: 1, or
+// 0 for a number that does not fit (4294967297 would be 1).
+static int adc_number(const char *text, uint32_t *value)
+{
+    return option_number(text, 32, value);
+}
 
 static void adc_form(int32_t cmd, int32_t param1)
 {
     adc_req.valid = 1;
     adc_req.cmd = cmd;
     adc_req.param1 = param1;
+}
+
+// An option that forms a request for the light-control process, with its
+// value (read as atoi() does).
+static void adc_request_option(int opt, int32_t value, int *thresholds)
+{
+    switch (opt) {
+    case 'N':
+        adc_req.valid = 1;
+        adc_req.param1 = value;
+        (*thresholds)++;
+        break;
+    case 'D':
+        adc_req.param2 = value;
+        (*thresholds)++;
+        break;
+    case 's':
+        adc_form(CMD_SENSITIVITY, value);
+        break;
+    default: // 'g'
+        adc_form(CMD_DEBUG_SWITCH, value);
+        break;
+    }
 }
 
 // Returns 0, or -1 after the report and the usage.
@@ -95,38 +135,41 @@ static int adc_init_param(int argc, char **argv)
     while (!error && (opt = getopt_long(argc, argv, ADC_SHORT_OPTIONS, adc_options, NULL)) != -1) {
         switch (opt) {
         case 'c':
-            adc_settings.channel = adc_number(optarg);
-            if (adc_settings.channel != 0) {
+            if (!adc_number(optarg, &adc_settings.channel) || adc_settings.channel != 0) {
                 // Only the photodiode's channel is sampled.
                 adc_settings.channel = 0;
                 OSA_ERROR("Adc channel reset=%d\n", (int)adc_settings.channel);
             }
             break;
-        case 't':
-            adc_settings.times = (int32_t)adc_number(optarg);
+        case 't': {
+            uint32_t times;
+            if (!adc_number(optarg, &times)) {
+                OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
+                error = 1;
+            }
+            adc_settings.times = (int32_t)times;
             break;
+        }
         case 'd':
-            adc_settings.delay = adc_number(optarg);
-            if (adc_settings.delay == 0) {
+            if (!adc_number(optarg, &adc_settings.delay) || adc_settings.delay == 0) {
                 OSA_ERROR("Adc delay time must > 0 !\n");
                 error = 1;
             }
             break;
         case 'N':
-            adc_req.valid = 1;
-            adc_req.param1 = atoi(optarg);
-            thresholds++;
-            break;
         case 'D':
-            adc_req.param2 = atoi(optarg);
-            thresholds++;
-            break;
         case 's':
-            adc_form(CMD_SENSITIVITY, atoi(optarg));
+        case 'g': {
+            // A number past 32 bits would be another, cut to them.
+            int32_t value;
+            if (!option_decimal(optarg, &value)) {
+                OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
+                error = 1;
+                break;
+            }
+            adc_request_option(opt, value, &thresholds);
             break;
-        case 'g':
-            adc_form(CMD_DEBUG_SWITCH, atoi(optarg));
-            break;
+        }
         case 'i':
             adc_req.valid = 1;
             adc_req.cmd = CMD_INFO;
@@ -159,7 +202,9 @@ static int adc_millivolts(const char *text)
     return raw * 580 / 1900;
 }
 
-// The channel's reading scaled to millivolts, or -1 when it cannot be read.
+// The channel's reading scaled to millivolts; -1 when its file cannot be
+// opened, ADC_READ_FAILED when the driver fails the read (EIO from a
+// converter it cannot reach): reported, since 0 would read as night.
 static int read_adc_channel(int channel)
 {
     if (channel < 0 || channel >= (int)ARRAY_SIZE(adc_channels)) {
@@ -175,18 +220,26 @@ static int read_adc_channel(int channel)
     char text[5];
     memset(text, 0, sizeof text);
     // One block of four characters: longer readings are cut.
+    errno = 0;
     size_t got = fread(text, 1, sizeof text - 1, fp);
+    int error = ferror(fp) ? errno : 0;
     text[got] = '\0';
     fclose(fp);
+    if (error != 0) {
+        OSA_ERROR("Adc channel %d: reading %s failed: %s\n", channel, chn->path, strerror(error));
+        return ADC_READ_FAILED;
+    }
     return adc_millivolts(text);
 }
 
+// A failed read is no reading: its line is not printed.
 static void adc_sample_once(int channel)
 {
     int value = read_adc_channel(channel);
     if (value < 0)
         OSA_puts("adc_read error!");
-    OSA_printf("Adc[%d] = %d\n", channel, value);
+    if (value != ADC_READ_FAILED)
+        OSA_printf("Adc[%d] = %d\n", channel, value);
 }
 
 // times -1 samples until a signal stops the tool; any other value is a
@@ -213,8 +266,14 @@ static int adc_run(int argc, char **argv)
 {
     if (adc_init_param(argc, argv) != 0)
         return 0; // reported, usage shown; not a failed run
-    if (adc_req.valid == 1)
-        return publish_request(ADC_REQUEST_KEY, sizeof adc_req, &adc_req);
+    if (adc_req.valid == 1) {
+        int status = publish_request(ADC_REQUEST_KEY, sizeof adc_req, &adc_req);
+        if (status == 0)
+            OSA_printf("Light-control request sent: cmd %d (%s), param1 %d, param2 %d\n",
+                       (int)adc_req.cmd, adc_request_names[adc_req.cmd], (int)adc_req.param1,
+                       (int)adc_req.param2);
+        return status;
+    }
     adc_sample((int)adc_settings.channel);
     return 0;
 }

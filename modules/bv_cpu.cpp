@@ -1,10 +1,12 @@
 // cpu: samples the kernel's CPU counters at an interval, prints the load of
 // each interval in colour on the console and plain into a log file, and sums
 // the run up with the average, maximum and minimum load.
+#include "board_file.h"
 #include "debug_module.h"
 #include "osa.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -363,14 +365,31 @@ static void cpu_pause(int32_t seconds)
     } while (seconds > 0 && !stop_flag);
 }
 
+// The log is created or truncated. In a folder other users can write (by
+// default /tmp) never through a link, never a FIFO, device or another
+// user's file, and without waiting for anything: such a name is said and
+// the run goes on without a log. A log the user names elsewhere is opened
+// as it is (a device such as /dev/null included).
 static FILE *cpu_open_log(void)
 {
-    FILE *log = fopen(cpu_log_name, "wb");
-    if (log != NULL)
+    char why[BOARD_FILE_TEXT_SIZE];
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    int fd = board_file_in_shared_folder(cpu_log_name)
+                 ? board_file_open(cpu_log_name, flags, 0644, why, sizeof why)
+                 : open(cpu_log_name, flags | O_CLOEXEC, 0644);
+    FILE *log = fd >= 0 ? fdopen(fd, "wb") : NULL;
+    if (log != NULL) {
         OSA_printf(CPU_GREEN "Create cpu log: %s\n" CPU_DEFAULT " \n", cpu_log_name);
+        return log;
+    }
+    if (fd >= 0)
+        close(fd);
+    if (fd == BOARD_FILE_REFUSED)
+        fprintf(stderr, CPU_RED "Error: Can't create log %s: %s\n" CPU_DEFAULT " \n", cpu_log_name,
+                why);
     else
         fprintf(stderr, CPU_RED "Error: Can't create log %s\n" CPU_DEFAULT " \n", cpu_log_name);
-    return log;
+    return NULL;
 }
 
 // Reading 0 sets the baseline, readings 1 to cpu_count are reported, and

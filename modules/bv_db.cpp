@@ -3,6 +3,7 @@
 // every line of a file. Every access holds the database lock: a read-write
 // lock against other threads, then lockf on a lock file against the other
 // processes of the camera.
+#include "board_file.h"
 #include "bvdb.h"
 #include "debug_module.h"
 #include "osa.h"
@@ -13,6 +14,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 static const char OSA_UNIT[] = "bv_db";
@@ -24,7 +26,12 @@ enum {
     DB_TEXT_SIZE = 256,    // one column value
     DB_LINE_SIZE = 256,    // one statement line of a file
     DB_LOCK_POLL_MAX_MS = 50,
+    // Another process holds the lock for one statement or one query; one
+    // that holds it this long is stuck, or keeps it on purpose.
+    DB_LOCK_WAIT_MS = 30000,
+    // db_lock's answers when the access must not run:
     DB_STOPPED = -2, // a stop was asked for while waiting for the lock
+    DB_BUSY = -3,    // the lock stayed taken for DB_LOCK_WAIT_MS (db_lock_holder)
 };
 
 static const char DB_LOCK_FILE[] = "/tmp/db.fl";
@@ -47,6 +54,8 @@ static char db_path[DB_PATH_SIZE];
 static char db_lock_path[DB_PATH_SIZE];
 static void *db_handle;
 static pthread_rwlock_t db_rwlock = PTHREAD_RWLOCK_INITIALIZER;
+// Who held the lock file when the wait for it ran out.
+static char db_lock_holder[BOARD_FILE_TEXT_SIZE];
 
 static const struct option db_options[] = {
     {"module", required_argument, NULL, 'M'},
@@ -143,29 +152,46 @@ static void db_disconnect(void)
 
 /* ---- the database lock ---------------------------------------------------- */
 
+static uint64_t db_monotonic_ms(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
+}
+
 // Returns the locked descriptor, or -1 when the lock could not be had: the
 // access then goes ahead under SQLite's own locking only (a lock file that
-// cannot be made, on a full /tmp, is reported). While another
-// process holds the file the lock is tried again after a pause that grows to
-// DB_LOCK_POLL_MAX_MS; a stop asked for meanwhile (Ctrl-C, SIGTERM) ends the
-// wait with DB_STOPPED and nothing held, and the access must not run. (A
-// blocking lockf would be resumed after the signal handler, and the
-// statement would run once the lock came free.)
+// cannot be made, on a full /tmp, or a name in /tmp that is no file of ours,
+// such as another user's link, is reported). The lock file is opened as
+// /tmp asks (board_file_open) and made readable by root alone, so that no
+// other user can hold it. While another process holds the file the lock is
+// tried again after a pause that grows to DB_LOCK_POLL_MAX_MS, for at most
+// DB_LOCK_WAIT_MS: then DB_BUSY, with the holder in db_lock_holder. A stop
+// asked for meanwhile (Ctrl-C, SIGTERM) ends the wait with DB_STOPPED. In
+// both cases nothing is held and the access must not run. (A blocking lockf
+// would be resumed after the signal handler, and the statement would run
+// once the lock came free.)
 static int db_lock(void)
 {
-    int fd = open(db_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    char why[BOARD_FILE_TEXT_SIZE];
+    int fd = board_file_open(db_lock_path, O_RDWR | O_CREAT, 0600, why, sizeof why);
     if (fd < 0) {
-        OSA_ERROR("%s: %s, run without the lock file \n", db_lock_path, strerror(errno));
+        OSA_ERROR("%s: %s, run without the lock file \n", db_lock_path, why);
         return -1;
     }
     pthread_rwlock_wrlock(&db_rwlock);
+    uint64_t start = db_monotonic_ms();
     uint32_t pause_ms = 1;
     while (lockf(fd, F_TLOCK, 0) != 0) {
         int stopped = stop_flag;
-        if ((errno != EACCES && errno != EAGAIN) || stopped) {
+        bool held = errno == EACCES || errno == EAGAIN;
+        bool timed_out = held && db_monotonic_ms() - start >= DB_LOCK_WAIT_MS;
+        if (!held || stopped || timed_out) {
+            if (timed_out)
+                board_lock_holder(fd, db_lock_holder, sizeof db_lock_holder);
             close(fd);
             pthread_rwlock_unlock(&db_rwlock);
-            return stopped ? DB_STOPPED : -1;
+            return stopped ? DB_STOPPED : timed_out ? DB_BUSY : -1;
         }
         OSA_sleepMs(pause_ms); // returns at once once a stop was asked for
         pause_ms = pause_ms * 2 < (uint32_t)DB_LOCK_POLL_MAX_MS ? pause_ms * 2
@@ -250,10 +276,13 @@ static int db_query(const char *sql, char *buffer, size_t size)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
-    if (fd == DB_STOPPED) {
+    if (fd == DB_STOPPED)
         OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
-        return DB_STOPPED;
-    }
+    if (fd == DB_BUSY)
+        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
+                  DB_LOCK_WAIT_MS, sql);
+    if (fd < -1)
+        return fd;
     void *stmt = NULL;
     int columns = 0;
     if (sqlite_query_record(db_handle, sql, &stmt, &columns) != 0 || columns == 0) {
@@ -277,7 +306,7 @@ static int db_select(const char *sql)
     int status = db_query(sql, buffer, sizeof buffer);
     if (status != 0) {
         db_disconnect();
-        if (status != DB_STOPPED)
+        if (status == -1) // not when it was not run
             OSA_printf("SQL: '%s' Failed!! \n", sql);
         return -1;
     }
@@ -293,10 +322,13 @@ static int db_execute(const char *sql)
     if (!is_db_init())
         return -1;
     int fd = db_lock();
-    if (fd == DB_STOPPED) {
+    if (fd == DB_STOPPED)
         OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
-        return DB_STOPPED;
-    }
+    if (fd == DB_BUSY)
+        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
+                  DB_LOCK_WAIT_MS, sql);
+    if (fd < -1)
+        return fd;
     sqlite_execute(db_handle, sql); // the library reports its own failures
     db_unlock(fd);
     return 0;
@@ -305,7 +337,7 @@ static int db_execute(const char *sql)
 static int db_execute_cmd(const char *sql)
 {
     db_con_init();
-    if (db_execute(sql) != DB_STOPPED)
+    if (db_execute(sql) >= -1) // run, or failed by itself
         OSA_printf("End execute: '%s' \n", sql);
     db_disconnect();
     return 0;
@@ -362,7 +394,7 @@ static int db_exec_file(const char *path)
                           number, DB_LINE_SIZE - 1);
             else if (kind == LINE_WITH_NUL)
                 OSA_ERROR("%s:%u: line with a NUL byte, not executed. \n", path, number);
-            else if (db_execute(line) == DB_STOPPED)
+            else if (db_execute(line) < -1) // not run: nor are the lines after it
                 break;
         }
         fclose(fp);

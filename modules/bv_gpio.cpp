@@ -6,7 +6,6 @@
 
 #include <getopt.h>
 #include <stdint.h>
-#include <stdlib.h>
 
 static const char OSA_UNIT[] = "bv_gpio";
 
@@ -44,10 +43,11 @@ static int gpio_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Base from the text (decimal, 0x hex, 0 octal), cut to 32 bits.
-static uint32_t gpio_number(const char *text)
+// Base from the text (decimal, 0x hex, 0 octal) into a 32-bit field: 1, or
+// 0 for a number that does not fit (4294967296 would drive line 0).
+static int gpio_number(const char *text, uint32_t *value)
 {
-    return (uint32_t)strtoul(text, NULL, 0);
+    return option_number(text, 32, value);
 }
 
 // Returns 0, or -1 after the report and the usage.
@@ -62,33 +62,37 @@ static int gpio_init_param(int argc, char **argv)
         switch (opt) {
         case 'r':
             gpio_req.op = GPIO_OP_READ;
-            gpio_req.id = gpio_number(optarg);
+            if (!gpio_number(optarg, &gpio_req.id)) {
+                OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
+                bad = 1;
+                break;
+            }
             OSA_printf("===g_gpio_cfg(%d,%d)=======\n", (int)gpio_req.op, (int)gpio_req.id);
             break;
         case 'w':
         case 'p': // the same as a write
             gpio_req.op = GPIO_OP_WRITE;
-            gpio_req.id = gpio_number(optarg);
-            if (gpio_req.id > GPIO_WRITE_ID_MAX) {
+            if (!gpio_number(optarg, &gpio_req.id) || gpio_req.id > GPIO_WRITE_ID_MAX) {
                 OSA_ERROR("gio id must <= %d\n", (int)GPIO_WRITE_ID_MAX);
                 bad = 1;
             }
             break;
         case 'd':
-            gpio_req.data = gpio_number(optarg);
-            if (gpio_req.data > GPIO_VALUE_INPUT) {
+            if (!gpio_number(optarg, &gpio_req.data) || gpio_req.data > GPIO_VALUE_INPUT) {
                 OSA_ERROR("gio value must be 0/1! \n");
                 bad = 1;
             }
             break;
-        case 't': // one operation per run, whatever the count
+        case 't': // one operation per run, whatever the count: reaches nothing
             break;
-        case 'D':
-            if (gpio_number(optarg) == 0) {
+        case 'D': {
+            uint32_t delay;
+            if (!gpio_number(optarg, &delay) || delay == 0) {
                 OSA_ERROR("gio delay time must > 0! \n");
                 bad = 1;
             }
             break;
+        }
         case '?':
             OSA_ERROR("Unknow option\n");
             bad = 1;

@@ -49,10 +49,11 @@ static int ir_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Base from the text, cut to 32 bits: "-1" reads as 0xffffffff.
-static uint32_t ir_number(const char *text)
+// Base from the text into a 32-bit field ("-1" reads as 0xffffffff): 1, or
+// 0 for a number that does not fit.
+static int ir_number(const char *text, uint32_t *value)
 {
-    return (uint32_t)strtoul(text, NULL, 0);
+    return option_number(text, 32, value);
 }
 
 // A bad option ends the process after the usage, before any LED switch.
@@ -66,18 +67,22 @@ static void ir_init_param(int argc, char **argv)
     while (!error && (opt = getopt_long(argc, argv, IR_SHORT_OPTIONS, ir_options, NULL)) != -1) {
         switch (opt) {
         case 'm':
-            ir_settings.mode = ir_number(optarg);
-            if (ir_settings.mode > IR_MODE_MAX) {
+            if (!ir_number(optarg, &ir_settings.mode) || ir_settings.mode > IR_MODE_MAX) {
                 OSA_ERROR("Invalid mode value.");
                 error = 1;
             }
             break;
-        case 't':
-            ir_settings.times = (int32_t)ir_number(optarg);
+        case 't': {
+            uint32_t times;
+            if (!ir_number(optarg, &times)) {
+                OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
+                error = 1;
+            }
+            ir_settings.times = (int32_t)times;
             break;
+        }
         case 'd':
-            ir_settings.delay = ir_number(optarg);
-            if (ir_settings.delay == 0) {
+            if (!ir_number(optarg, &ir_settings.delay) || ir_settings.delay == 0) {
                 OSA_ERROR("Invalid delay value.");
                 error = 1;
             }

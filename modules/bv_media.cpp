@@ -7,13 +7,21 @@
 // title is searched from where the previous one stopped, so a title that is
 // missing also hides the later sections of the same log, and the header,
 // which belongs to the first section, shows only when that title is found.
+//
+// /tmp is every user's: the logs are read only from a /tmp/media that is a
+// folder of our own which no one else can write, and only when they are
+// regular files of ours (board_file.h). Another user's folder, a link, a
+// FIFO or a device there is said and shown as a log that cannot be read.
+#include "board_file.h"
 #include "debug_module.h"
 #include "osa.h"
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 static const char OSA_UNIT[] = "bv_media";
 
@@ -231,17 +239,47 @@ static const struct {
 
 /* ---- reading ---------------------------------------------------------------- */
 
+// 1 when the logs' folder may be read: it is ours, or it is not there (the
+// logs then are missing, as without the script). Another user's folder, or
+// one others can write, is said once.
+static int media_dir_usable(void)
+{
+    static int usable = -1; // not looked at yet
+    if (usable < 0) {
+        char why[BOARD_FILE_TEXT_SIZE];
+        usable = board_folder_check(MEDIA_LOG_DIR, why, sizeof why) != BOARD_FILE_REFUSED;
+        if (!usable)
+            OSA_ERROR("%s: %s: its logs are not read\n", MEDIA_LOG_DIR, why);
+    }
+    return usable;
+}
+
 // A log a printer needs and cannot open ends the process: the later options
-// would only repeat the same error.
+// would only repeat the same error. A name that is no log of ours (above)
+// is said and gives NULL: the printer shows nothing of it.
 static FILE *media_open_log(const char *path)
 {
-    FILE *file = fopen(path, "r");
+    char why[BOARD_FILE_TEXT_SIZE];
+    if (!media_dir_usable())
+        return NULL;
+    int fd = board_file_open(path, O_RDONLY, 0, why, sizeof why);
+    if (fd == BOARD_FILE_REFUSED) {
+        OSA_ERROR("%s: %s: not read\n", path, why);
+        return NULL;
+    }
+    FILE *file = fd >= 0 ? fdopen(fd, "r") : NULL;
     if (file == NULL) {
         fflush(stdout);
         perror("fopen");
         exit(-1);
     }
     return file;
+}
+
+static void media_close_log(FILE *file)
+{
+    if (file != NULL)
+        fclose(file);
 }
 
 // Reads forward to the first line that contains the title. A read error ends
@@ -298,9 +336,10 @@ static void media_print_sections(FILE *file, const media_section *sections, size
 static void media_show_report(const media_report &report)
 {
     FILE *file = media_open_log(report.path);
-    media_print_sections(file, report.sections, report.count);
+    if (file != NULL)
+        media_print_sections(file, report.sections, report.count);
     OSA_putchar('\n');
-    fclose(file);
+    media_close_log(file);
 }
 
 // ao.log is opened first, so that a missing ao.log ends the run before
@@ -309,11 +348,13 @@ static void media_show_vqe(void)
 {
     FILE *ao = media_open_log(media_ao_vqe.path);
     FILE *ai = media_open_log(media_ai_vqe.path);
-    media_print_sections(ai, media_ai_vqe.sections, media_ai_vqe.count);
-    media_print_sections(ao, media_ao_vqe.sections, media_ao_vqe.count);
+    if (ai != NULL)
+        media_print_sections(ai, media_ai_vqe.sections, media_ai_vqe.count);
+    if (ao != NULL)
+        media_print_sections(ao, media_ao_vqe.sections, media_ao_vqe.count);
     OSA_putchar('\n');
-    fclose(ao);
-    fclose(ai);
+    media_close_log(ao);
+    media_close_log(ai);
 }
 
 static void media_show_video(void)
@@ -335,11 +376,23 @@ static void media_show_all(void)
     media_show_audio();
 }
 
-// The whole log; cat reports a missing one itself and the run goes on.
+// The whole log; cat reports a missing one itself and the run goes on. A
+// name that is no log of ours is said instead; in our own folder no one
+// else can put another in its place before cat opens it.
 static void media_cat_log(const char *name)
 {
-    char command[128];
-    snprintf(command, sizeof command, "cat " MEDIA_LOG_DIR "/%s.log", name);
+    char path[96], why[BOARD_FILE_TEXT_SIZE], command[128];
+    if (!media_dir_usable())
+        return;
+    snprintf(path, sizeof path, MEDIA_LOG_DIR "/%s.log", name);
+    int fd = board_file_open(path, O_RDONLY, 0, why, sizeof why);
+    if (fd == BOARD_FILE_REFUSED) {
+        OSA_ERROR("%s: %s: not read\n", path, why);
+        return;
+    }
+    if (fd >= 0)
+        close(fd);
+    snprintf(command, sizeof command, "cat %s", path);
     OSA_system(command);
 }
 

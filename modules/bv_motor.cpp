@@ -74,15 +74,13 @@ static int motor_init_param(int argc, char **argv,
         int bad = 0;
         switch (opt) {
         case 't':
-            stepper_req.type = (uint32_t)motor_number(optarg);
-            if (stepper_req.type > STEPPER_PIRIS) {
+            if (!option_number(optarg, 32, &stepper_req.type) || stepper_req.type > STEPPER_PIRIS) {
                 OSA_ERROR("Error motor type!\n");
                 bad = 1;
             }
             break;
         case 'd':
-            stepper_req.dir = (uint32_t)motor_number(optarg);
-            if (stepper_req.dir > STEPPER_HOME) {
+            if (!option_number(optarg, 32, &stepper_req.dir) || stepper_req.dir > STEPPER_HOME) {
                 OSA_ERROR("Error motor directory!\n");
                 bad = 1;
             }
@@ -91,8 +89,10 @@ static int motor_init_param(int argc, char **argv,
             stepper_req.steps = motor_number(optarg);
             break;
         case 'p': {
-            int32_t duty = (int32_t)(uint32_t)motor_number(optarg);
-            if (duty < 0 || duty > (int32_t)STEPPER_PIRIS_TRAVEL) {
+            uint32_t bits;
+            int fits = option_number(optarg, 32, &bits);
+            int32_t duty = (int32_t)bits; // read as signed: "-1" is no duty
+            if (!fits || duty < 0 || duty > (int32_t)STEPPER_PIRIS_TRAVEL) {
                 OSA_ERROR("Error P-iris duty!\n");
                 bad = 1;
             } else {

@@ -76,10 +76,12 @@ static int mtd_init_param(int argc, char **argv)
         switch (opt) {
         case 'M':
             break;
-        case 'b':
-            if (atoi(optarg) == 1)
+        case 'b': {
+            int32_t value; // 4294967297 is no 1
+            if (option_decimal(optarg, &value) && value == 1)
                 result = 0;
             break;
+        }
         default:
             OSA_ERROR("Unknow option\n");
             mtd_usage();

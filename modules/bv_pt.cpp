@@ -229,10 +229,25 @@ static void pt_form(peripheral_request *req, int32_t cmd)
     req->cmd = cmd;
 }
 
-static void pt_apply(const pt_action *act, peripheral_request *req, pt_locals *locals,
-                     const char *value, int argc, char **argv)
+// The values of -m: its own and the last three words of the line, read as
+// atoi() does; NULL, or the first that does not fit 32 bits.
+static const char *pt_motor_values(const char *value, int argc, char **argv, int32_t n[4])
 {
-    int32_t n = atoi(value);
+    const char *words[4] = {value, argv[argc - 3], argv[argc - 2], argv[argc - 1]};
+    for (int i = 0; i < 4; i++)
+        if (!option_decimal(words[i], &n[i]))
+            return words[i];
+    return NULL;
+}
+
+// Applies one option; NULL, or the value that does not fit 32 bits (read
+// as atoi() does, 4294967327 would be 31): nothing is applied then.
+static const char *pt_apply(const pt_action *act, peripheral_request *req, pt_locals *locals,
+                            const char *value, int argc, char **argv)
+{
+    int32_t n;
+    if (act->kind != PT_MOTOR && !option_decimal(value, &n))
+        return value;
     switch (act->kind) {
     case PT_SINGLE:
         pt_form(req, act->code);
@@ -252,17 +267,23 @@ static void pt_apply(const pt_action *act, peripheral_request *req, pt_locals *l
     case PT_LOCAL:
         locals->*act->local = n;
         break;
-    case PT_MOTOR:
+    case PT_MOTOR: {
         // The other three values are the last words of the line.
         if (argc != MOTOR_RUN_WORDS)
             break;
+        int32_t values[4];
+        const char *bad = pt_motor_values(value, argc, argv, values);
+        if (bad != NULL)
+            return bad;
         pt_form(req, act->code);
-        req->param1 = n;
-        req->param2 = atoi(argv[argc - 3]);
-        req->param3 = atoi(argv[argc - 2]);
-        req->param4 = atoi(argv[argc - 1]);
+        req->param1 = values[0];
+        req->param2 = values[1];
+        req->param3 = values[2];
+        req->param4 = values[3];
         break;
     }
+    }
+    return NULL;
 }
 
 // Requests formed by several options, each overriding what came before.
@@ -313,7 +334,13 @@ int pt_init_param(const pt_profile *profile, int argc, char **argv)
             error = 1;
             break;
         }
-        pt_apply(act, profile->request, &locals, optarg, argc, argv);
+        const char *bad = pt_apply(act, profile->request, &locals, optarg, argc, argv);
+        if (bad != NULL) {
+            OSA_errorPrefix(profile->unit, __func__, __LINE__);
+            fprintf(stderr, "Number out of range for -%c: %s\n", opt, bad);
+            error = 1;
+            break;
+        }
     }
     pt_finish(profile->request, &locals);
     if (error) {

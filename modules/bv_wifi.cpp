@@ -131,8 +131,9 @@ static_assert(ARRAY_SIZE(wifi_help) == 23, "the usage prints 23 rows");
 
 /* ---- what each option stores and checks --------------------------------------- */
 
-// A number option: the value is cut to its field's width, stored, then
-// checked against low..high. The report is HEAD "[low-high]" TAIL.
+// A number option: the value is stored in its field, then checked against
+// low..high; one that does not fit the field's width (32 or 8 bits) is bad
+// too. The report is HEAD "[low-high]" TAIL.
 static const struct wifi_number {
     int opt;
     uint32_t *field; // a 32-bit field, or
@@ -256,29 +257,31 @@ static void wifi_act(void (*action)(void))
 
 /* ---- parser -------------------------------------------------------------------- */
 
-static uint32_t wifi_read_number(int opt, const char *arg)
+// A name of the option, or a number cut to BITS: 1, or 0 for a number that
+// does not fit them (--wps 258 would be type 2).
+static int wifi_read_number(int opt, const char *arg, unsigned int bits, uint32_t *value)
 {
     for (const wifi_name &n : wifi_names) {
         if (n.opt == opt && strcmp(n.name, arg) == 0) {
             if (n.auth_alg >= 0)
                 wifi_conf.auth_alg = (uint32_t)n.auth_alg;
-            return n.value;
+            *value = n.value;
+            return 1;
         }
     }
-    return (uint32_t)strtoul(arg, NULL, 0);
+    return option_number(arg, bits, value);
 }
 
 // Stores a number option's value; NULL, or the rule it breaks.
 static const wifi_number *wifi_store_number(const wifi_number *rule, const char *arg)
 {
-    uint32_t value = wifi_read_number(rule->opt, arg);
-    if (rule->field8 != NULL) {
+    uint32_t value;
+    int fits = wifi_read_number(rule->opt, arg, rule->field8 != NULL ? 8 : 32, &value);
+    if (rule->field8 != NULL)
         *rule->field8 = (uint8_t)value;
-        value = *rule->field8;
-    } else {
+    else
         *rule->field = value;
-    }
-    return value >= rule->low && value <= rule->high ? NULL : rule;
+    return fits && value >= rule->low && value <= rule->high ? NULL : rule;
 }
 
 // Stores a text option's value; NULL, or the rule it breaks.
@@ -415,8 +418,12 @@ static int wifi_test_main(int argc, char **argv)
 {
     wifi_init_param(argc, argv);
     wifi_complete_param();
-    if (config_requested && !stop_flag && wifi_config(&wifi_conf) != 0)
+    // A configuration that was refused, or not wholly made, is a failed run:
+    // a script must not take it for one that took effect.
+    if (config_requested && !stop_flag && wifi_config(&wifi_conf) != 0) {
         OSA_ERROR("wifi config has error!\n");
+        return -1;
+    }
     return 0;
 }
 

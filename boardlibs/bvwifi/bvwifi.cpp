@@ -5,6 +5,8 @@
 // answer can never be taken for the answer to the next request.
 #include "bvwifi.h"
 
+#include "board_file.h"
+
 #include <wpa_ctrl.h>
 
 #include <errno.h>
@@ -113,6 +115,23 @@ static const char *copy_until(const char *text, const char *stops, char *buf, si
         len = size - 1;
     memcpy(buf, text, len);
     buf[len] = '\0';
+    return buf;
+}
+
+// TEXT (LEN bytes) for the console: a control byte or one past ASCII
+// (an escape sequence in an SSID, say) shown as \xNN, as wpa_supplicant
+// itself shows them, so that no value can drive the terminal.
+static const char *shown(const char *text, size_t len, char *buf, size_t size)
+{
+    size_t used = 0;
+    for (size_t i = 0; i < len && text[i] != '\0' && used + 5 <= size; i++) {
+        unsigned char ch = (unsigned char)text[i];
+        if (ch < 0x20 || ch >= 0x7f)
+            used += (size_t)snprintf(buf + used, size - used, "\\x%02x", ch);
+        else
+            buf[used++] = (char)ch;
+    }
+    buf[used] = '\0';
     return buf;
 }
 
@@ -279,17 +298,21 @@ static void stop_signals(sigset_t *set)
 // Takes the lock file that serialises configuration changes between
 // processes: of two at once, one can take the other's new network for an
 // old one and remove it, and both report success with one network left.
-// Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it; a signal
-// (Ctrl-C) ends the wait. The stop signals stay blocked from each try until
-// the pause after it has begun, so that one arriving in between ends the
-// pause instead of being lost. Returns the locked descriptor; -1 when the
-// lock file cannot be used (reported: the change goes ahead without it), or
-// LOCK_REFUSED when the change must not go ahead (reported).
+// The file is opened as /tmp asks (board_file_open: no link, no FIFO, no
+// other user's file) and readable by root alone, so that no other user can
+// hold it. Waits at most WIFI_LOCK_TIMEOUT_MS for a process that holds it,
+// named as the kernel names it; a signal (Ctrl-C) ends the wait. The stop
+// signals stay blocked from each try until the pause after it has begun, so
+// that one arriving in between ends the pause instead of being lost.
+// Returns the locked descriptor; -1 when the lock file cannot be used
+// (reported: the change goes ahead without it), or LOCK_REFUSED when the
+// change must not go ahead (reported).
 static int config_lock(wifi_ctrl *c)
 {
-    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    char why[BOARD_FILE_TEXT_SIZE], holder[BOARD_FILE_TEXT_SIZE];
+    int fd = board_file_open(LOCK_FILE, O_RDWR | O_CREAT, 0600, why, sizeof why);
     if (fd < 0) {
-        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, strerror(errno));
+        report(c, "cannot open %s: %s: configuring without the lock", LOCK_FILE, why);
         return -1;
     }
     sigset_t stops, old;
@@ -306,13 +329,16 @@ static int config_lock(wifi_ctrl *c)
         }
         long left = deadline - now_ms();
         if (left <= 0) {
-            report(c, "%s still held by another process after %d ms: nothing configured", LOCK_FILE,
+            board_lock_holder(fd, holder, sizeof holder);
+            report(c, "%s still held by %s after %d ms: nothing configured", LOCK_FILE, holder,
                    WIFI_LOCK_TIMEOUT_MS);
             result = LOCK_REFUSED;
             break;
         }
-        if (!waited)
-            report(c, "waiting for %s: another process is configuring the Wi-Fi", LOCK_FILE);
+        if (!waited) {
+            board_lock_holder(fd, holder, sizeof holder);
+            report(c, "waiting for %s: %s is configuring the Wi-Fi", LOCK_FILE, holder);
+        }
         long pause_ms = left < LOCK_POLL_MS ? left : (long)LOCK_POLL_MS;
         struct timespec pause = {0, pause_ms * 1000000L};
         if (ppoll(NULL, 0, &pause, &old) < 0 && errno == EINTR) {
@@ -432,17 +458,77 @@ static unsigned int channel_mhz(uint32_t channel)
     return channel;
 }
 
+// wpa_supplicant saves a text field as NAME="TEXT" on a line of its
+// configuration file and, reading it back, takes a '#' that stands after
+// an even number of quotes (counting the opening one) for the start of a
+// comment: such a text comes back cut (ssid="Lab" #"" as Lab), or makes
+// the file unreadable (psk="Pa"ss#word-2024": a passphrase of 2
+// characters), and wpa_supplicant does not start with it. Texts with a
+// control byte, or one past ASCII, it saves in hexadecimal; an SSID then
+// comes back whole (a passphrase cannot hold them). 1 when TEXT (LEN bytes)
+// comes back whole.
+static int saved_whole(const char *text, int len, int hex_saved)
+{
+    for (int i = 0; hex_saved && i < len; i++)
+        if ((unsigned char)text[i] < 0x20 || (unsigned char)text[i] >= 0x7f)
+            return 1;
+    int inside = 1; // after the opening quote
+    for (int i = 0; i < len; i++) {
+        unsigned char ch = (unsigned char)text[i];
+        if (ch == '"')
+            inside = !inside;
+        else if (ch == '#' && !inside)
+            return 0;
+    }
+    return 1;
+}
+
+// Refuses, before anything changes, a text field wpa_supplicant could not
+// read back from its own file after a restart (saved_whole). 0, or -1
+// (reported, the text too unless it is SECRET).
+static int check_saved(const wifi_ctrl *c, const char *name, const char *text, int len, int secret,
+                       int hex_saved)
+{
+    char text_shown[4 * WIFI_SSID_SIZE + 1], value[sizeof text_shown + 2];
+    if (saved_whole(text, len, hex_saved))
+        return 0;
+    if (secret)
+        snprintf(value, sizeof value, "(value not shown)");
+    else
+        snprintf(value, sizeof value, "\"%s\"",
+                 shown(text, (size_t)len, text_shown, sizeof text_shown));
+    report(c,
+           "%s %s would not come back whole from wpa_supplicant's configuration file after a "
+           "restart: a '#' after an even number of quotes starts a comment there: nothing "
+           "configured",
+           name, value);
+    return -1;
+}
+
 // A WEP key: hexadecimal digits written bare (10 or 26 of them), any other
-// key as quoted text. The selected key follows the record's keytype.
-static void add_wep_key(net_fields *nf, const char *name, const char *key, int hex)
+// key as quoted text. The selected key follows the record's keytype. -1
+// (reported) for a key that wpa_supplicant would refuse or could not read
+// back: a bare one with other characters than hexadecimal digits.
+static int add_wep_key(const wifi_ctrl *c, net_fields *nf, const char *name, const char *key,
+                       int hex)
 {
     int len = text_len(key, WIFI_KEY_SIZE);
     if (len == 0)
-        return;
+        return 0;
+    if (hex && (int)strspn(key, "0123456789abcdefABCDEF") < len) {
+        report(c,
+               "%s (value not shown) is taken as hexadecimal (keytype 0, or 10 or 26 "
+               "characters) but holds other characters than 0-9 and a-f: nothing configured",
+               name);
+        return -1;
+    }
+    if (!hex && check_saved(c, name, key, len, 1, 1) != 0)
+        return -1;
     if (hex)
         add_field(nf, name, 1, "%.*s", len, key);
     else
         add_field(nf, name, 1, "\"%.*s\"", len, key);
+    return 0;
 }
 
 static int check_range(const wifi_ctrl *c, const char *name, uint32_t value, size_t count)
@@ -478,7 +564,10 @@ static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_f
     nf->count = 0;
     if (check_range(c, "mode", conf->mode, 2) || check_range(c, "key_mgmt", conf->key_mgmt, 6))
         return -1;
-    add_field(nf, "ssid", 0, "\"%.*s\"", text_len(conf->ssid, WIFI_SSID_SIZE), conf->ssid);
+    int ssid_len = text_len(conf->ssid, WIFI_SSID_SIZE);
+    if (check_saved(c, "ssid", conf->ssid, ssid_len, 0, 1) != 0)
+        return -1;
+    add_field(nf, "ssid", 0, "\"%.*s\"", ssid_len, conf->ssid);
     uint32_t key_mgmt = conf->key_mgmt;
     if ((KEY_MGMT_FOR[enc].usable & (1u << key_mgmt)) == 0)
         key_mgmt = KEY_MGMT_NATURAL[enc];
@@ -495,7 +584,8 @@ static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_f
             int len = text_len(keys[i], WIFI_KEY_SIZE);
             int hex =
                 (i == conf->wep_select) ? conf->keytype == WIFI_KEY_HEX : (len == 10 || len == 26);
-            add_wep_key(nf, names[i], keys[i], hex);
+            if (add_wep_key(c, nf, names[i], keys[i], hex) != 0)
+                return -1;
         }
         add_field(nf, "wep_tx_keyidx", 0, "%u", (unsigned int)conf->wep_select);
         add_field(nf, "auth_alg", 0, "%s", AUTH_ALG_NAMES[conf->auth_alg]);
@@ -510,7 +600,10 @@ static int build_network(const wifi_ctrl *c, const struct wifi_conf *conf, net_f
         add_field(nf, "proto", 0, "%s", PROTO_NAMES[proto]);
         add_field(nf, "pairwise", 0, "%s", PAIRWISE_NAMES[pairwise]);
         add_field(nf, "group", 0, "%s", GROUP_NAMES[group]);
-        add_field(nf, "psk", 1, "\"%.*s\"", text_len(conf->psk, WIFI_PSK_SIZE), conf->psk);
+        int psk_len = text_len(conf->psk, WIFI_PSK_SIZE);
+        if (check_saved(c, "psk", conf->psk, psk_len, 1, 0) != 0)
+            return -1;
+        add_field(nf, "psk", 1, "\"%.*s\"", psk_len, conf->psk);
     }
 
     if (conf->mode == WIFI_MODE_ADHOC) {
@@ -571,11 +664,13 @@ static int set_fields(wifi_ctrl *c, int id, const net_fields *nf)
         if (ok == 1)
             continue;
         if (ok == 0) {
+            char value[4 * VALUE_SIZE + 1];
             if (f->secret)
                 report(c, "wpa_supplicant refused %s (value not shown): %s", f->name,
                        first_line(reply, line, sizeof line));
             else
-                report(c, "wpa_supplicant refused %s %s: %s", f->name, f->value,
+                report(c, "wpa_supplicant refused %s %s: %s", f->name,
+                       shown(f->value, sizeof f->value, value, sizeof value),
                        first_line(reply, line, sizeof line));
         }
         remove_network(c, id);
@@ -644,8 +739,10 @@ static int apply_network(wifi_ctrl *c, const char *ifname, const struct wifi_con
     // without syncing the folder: until that reaches the flash, a power cut
     // brings the old file back. The file's path is wpa_supplicant's own.
     sync();
-    say("%s: network %ld \"%.*s\" (%s) selected and saved\n", ifname, id,
-        text_len(conf->ssid, WIFI_SSID_SIZE), conf->ssid, ENCRYPTION_NAMES[conf->encryption]);
+    char ssid[4 * WIFI_SSID_SIZE + 1];
+    say("%s: network %ld \"%s\" (%s) selected and saved\n", ifname, id,
+        shown(conf->ssid, (size_t)text_len(conf->ssid, WIFI_SSID_SIZE), ssid, sizeof ssid),
+        ENCRYPTION_NAMES[conf->encryption]);
     return 0;
 }
 
@@ -855,8 +952,9 @@ static void print_ap_list(const char *ifname, uint32_t mode, const wifi_ap_list 
             snprintf(channel, sizeof channel, "%d", number);
         else
             snprintf(channel, sizeof channel, "-");
+        char ssid[4 * SSID_TEXT_SIZE + 1];
         say("%-17s  %7s  %3d dBm  %-24s  %s\n", ap->bssid, channel, ap->level, ap->security,
-            ap->ssid[0] != '\0' ? ap->ssid : "(hidden)");
+            ap->ssid[0] != '\0' ? shown(ap->ssid, sizeof ap->ssid, ssid, sizeof ssid) : "(hidden)");
     }
     if (list->found > list->count)
         say("%s: %d weaker %ss not listed\n", ifname, list->found - list->count, what);
@@ -927,7 +1025,8 @@ static int find_bssid(wifi_ctrl *c, const char *ifname, const char *name, char *
             return 0;
         }
     }
-    report(c, "no access point named \"%s\" found", name);
+    char text[4 * WIFI_APNAME_SIZE + 1];
+    report(c, "no access point named \"%s\" found", shown(name, strlen(name), text, sizeof text));
     return -1;
 }
 
@@ -976,7 +1075,9 @@ static int start_wps(wifi_ctrl *c, const char *ifname, const struct wifi_conf *c
             report(c, "WPS_REG refused: %s", first_line(reply, line, sizeof line));
         if (ok != 1)
             return -1;
-        say("%s: WPS with the pin of access point \"%s\" (%s) started\n", ifname, name, bssid);
+        char text[4 * WIFI_APNAME_SIZE + 1];
+        say("%s: WPS with the pin of access point \"%s\" (%s) started\n", ifname,
+            shown(name, sizeof name, text, sizeof text), bssid);
         return 0;
     }
     default:
@@ -1161,8 +1262,9 @@ int wifi_print_status(void)
     if (ctrl_request(&c, "STATUS", reply, sizeof reply) >= 0) {
         kv_get(reply, "wpa_state", state, sizeof state);
         say("%s: state %s", current_ifname, state[0] != '\0' ? state : "unknown");
+        char ssid_shown[4 * SSID_TEXT_SIZE + 1];
         if (kv_get(reply, "ssid", ssid, sizeof ssid) == 0)
-            say(", ssid \"%s\"", ssid);
+            say(", ssid \"%s\"", shown(ssid, sizeof ssid, ssid_shown, sizeof ssid_shown));
         if (kv_get(reply, "bssid", bssid, sizeof bssid) == 0)
             say(", bssid %s", bssid);
         say("\n");

@@ -6,6 +6,7 @@
 // a small file on the board's flash.
 #include "stepper.h"
 
+#include "board_file.h"
 #include "board_report.h"
 #include "gpio.h"
 
@@ -31,6 +32,10 @@ static const char STEPPER_LOCK_PATH[] = "/mnt/nand/stepper.lock";
 
 // How often a run that waits for the lens looks whether it is free.
 static const long STEPPER_LOCK_POLL_NS = 10000000;
+// How long it waits at most: twice the longest move (a focus homed, then
+// driven across its whole travel: 27 s at the step rate). A program that
+// holds the lens longer is stuck, or keeps it on purpose.
+static const long long STEPPER_LOCK_WAIT_S = 60;
 
 // 500 half-steps a second: two steps of a motor are never closer than 2 ms.
 // The lens's small geared steppers start and stop at this rate without a
@@ -86,6 +91,10 @@ const size_t MOTORS = sizeof motors / sizeof motors[0];
 bool opened;      // the lens locked, the positions read from the file
 int lock_fd = -1; // the lock file, held while opened
 char saved[128];  // what the file holds, as this library would write it
+// Who held the lens when the wait for it ran out; later calls of the
+// program do not wait again until STEPPER_close.
+char lens_holder[BOARD_FILE_TEXT_SIZE];
+bool lens_busy;
 
 // A report that repeats (positions that cannot be saved, at every move)
 // is said once, and how often again at STEPPER_close.
@@ -302,40 +311,7 @@ bool saved_holds(const motor *m)
 
 /* ---- one program at a time ---------------------------------------------- */
 
-// Takes the lens, waiting while another program holds it: two programs
-// would drive the same lines at once, and the one that saves last would
-// save over the other's moves. The stop signals of stops (blocked by the
-// caller) end the wait: 0, or the signal that ended it. A lock file that
-// cannot be opened is said, and the lens is driven all the same, as
-// positions that cannot be saved are.
-int lock_lens(const sigset_t *stops)
-{
-    lock_fd = open(STEPPER_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock_fd < 0) // a read-only flash may still hold the file
-        lock_fd = open(STEPPER_LOCK_PATH, O_RDONLY | O_CLOEXEC);
-    if (lock_fd < 0) {
-        report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, strerror(errno));
-        return 0;
-    }
-    bool said = false;
-    while (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, strerror(errno));
-            break;
-        }
-        if (!said)
-            report("another run holds the lens (%s): waiting for it to end", STEPPER_LOCK_PATH);
-        said = true;
-        struct timespec poll = {0, STEPPER_LOCK_POLL_NS};
-        int sig = sigtimedwait(stops, NULL, &poll);
-        if (sig > 0) {
-            close(lock_fd);
-            lock_fd = -1;
-            return sig;
-        }
-    }
-    return 0;
-}
+enum { LENS_BUSY = -1 };
 
 void unlock_lens()
 {
@@ -344,14 +320,70 @@ void unlock_lens()
     lock_fd = -1;
 }
 
+// Takes the lens, waiting while another program holds it: two programs
+// would drive the same lines at once, and the one that saves last would
+// save over the other's moves. The lock file is readable by root alone:
+// flock needs no more than reading, so a file that anyone can open, anyone
+// can hold. The stop signals of stops (blocked by the caller) end the wait:
+// 0, or the signal that ended it; LENS_BUSY when another program still
+// holds the lens after STEPPER_LOCK_WAIT_S (named in lens_holder). A lock
+// file that cannot be opened is said, and the lens is driven all the same,
+// as positions that cannot be saved are.
+int lock_lens(const sigset_t *stops)
+{
+    char why[BOARD_FILE_TEXT_SIZE];
+    if (lens_busy)
+        return LENS_BUSY;
+    lock_fd = board_file_open(STEPPER_LOCK_PATH, O_RDWR | O_CREAT, 0600, why, sizeof why);
+    if (lock_fd == -1) // a read-only flash may still hold the file
+        lock_fd = board_file_open(STEPPER_LOCK_PATH, O_RDONLY, 0600, why, sizeof why);
+    if (lock_fd < 0) {
+        lock_fd = -1;
+        report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, why);
+        return 0;
+    }
+    long long deadline = now_ns() + STEPPER_LOCK_WAIT_S * 1000000000LL;
+    bool said = false;
+    while (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            report("cannot lock the lens: %s: %s", STEPPER_LOCK_PATH, strerror(errno));
+            break;
+        }
+        if (now_ns() >= deadline) {
+            board_flock_holder(lock_fd, lens_holder, sizeof lens_holder);
+            unlock_lens();
+            lens_busy = true;
+            return LENS_BUSY;
+        }
+        if (!said) {
+            board_flock_holder(lock_fd, lens_holder, sizeof lens_holder);
+            report("%s holds the lens (%s): waiting for it to end", lens_holder, STEPPER_LOCK_PATH);
+        }
+        said = true;
+        struct timespec poll = {0, STEPPER_LOCK_POLL_NS};
+        int sig = sigtimedwait(stops, NULL, &poll);
+        if (sig > 0) {
+            unlock_lens();
+            return sig;
+        }
+    }
+    return 0;
+}
+
 // The lens taken and the positions read, for a call that moves motor m
-// with the stop signals of stops blocked: 0, or the stop signal that ended
-// the wait for the lens (said so; nothing has moved).
+// with the stop signals of stops blocked: 0, the stop signal that ended
+// the wait for the lens, or LENS_BUSY when the wait ran out (each said so;
+// nothing has moved).
 int open_library(const motor *m, const sigset_t *stops)
 {
     if (opened)
         return 0;
     int signo = lock_lens(stops);
+    if (signo == LENS_BUSY) {
+        report("%s: the lens is still held by %s after %lld s (%s): nothing moved", m->name,
+               lens_holder, STEPPER_LOCK_WAIT_S, STEPPER_LOCK_PATH);
+        return signo;
+    }
     if (signo != 0) {
         report("%s: stopped by signal %d while waiting for the lens: nothing moved", m->name,
                signo);
@@ -587,6 +619,10 @@ extern "C" int STEPPER_run(const stepper_request *req)
     stop_signals(&set);
     pthread_sigmask(SIG_BLOCK, &set, &old);
     int signo = open_library(m, &set);
+    if (signo == LENS_BUSY) {
+        pthread_sigmask(SIG_SETMASK, &old, NULL);
+        return -1;
+    }
     if (signo != 0) { // to the program's own handler, as below
         pthread_sigmask(SIG_SETMASK, &old, NULL);
         raise(signo);
@@ -633,6 +669,8 @@ extern "C" int STEPPER_set_piris_duty(uint32_t duty)
         pthread_sigmask(SIG_BLOCK, &set, &old);
         int signo = open_library(m, &set);
         pthread_sigmask(SIG_SETMASK, &old, NULL);
+        if (signo == LENS_BUSY)
+            return -1;
         if (signo != 0) {
             raise(signo);
             return STEPPER_STOPPED;
@@ -671,6 +709,7 @@ extern "C" int STEPPER_close(void)
     for (motor &m : motors)
         phases_off(&m);
     opened = false;
+    lens_busy = false;
     unlock_lens(); // the positions are saved: the next program may move
     board_report_repeats(&reports);
     return 0;

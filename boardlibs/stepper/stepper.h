@@ -56,16 +56,18 @@ static_assert(sizeof(stepper_request) == 16, "16 bytes");
  * the program's own handler), -1 for a bad request or a phase line that
  * failed (reported on standard error). A motor whose position is unknown is
  * homed against its back end stop first. The first call after opening
- * waits while another program holds the lens (until its STEPPER_close); a
- * stop signal ends that wait too, with nothing moved.
+ * waits while another program holds the lens (until its STEPPER_close), at
+ * most 60 s (then -1, nothing moved); a stop signal ends that wait too,
+ * with nothing moved.
  */
 int STEPPER_run(const stepper_request *req);
 
 /*
  * Starts the P-iris moving to the position duty (0 .. STEPPER_PIRIS_TRAVEL)
  * and returns at once: STEPPER_check_busy(STEPPER_PIRIS) makes the steps
- * that are due. 0, -1 for a duty past the travel, or STEPPER_STOPPED when a
- * stop signal ended its wait for another program that holds the lens.
+ * that are due. 0, -1 for a duty past the travel or a lens another program
+ * still holds after 60 s, or STEPPER_STOPPED when a stop signal ended its
+ * wait for another program that holds the lens.
  */
 int STEPPER_set_piris_duty(uint32_t duty);
 

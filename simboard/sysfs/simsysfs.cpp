@@ -1,9 +1,11 @@
-// simsysfs: serves the simulated board's /sys/class/gpio and /sys/class/pwm
-// in user space (FUSE), with the kernel's rules (sysfs_model.cpp).
+// simsysfs: serves the simulated board's /sys/class/gpio and /sys/class/pwm,
+// and its ADC's IIO device, in user space (FUSE), with the kernel's rules
+// (sysfs_model.cpp).
 //   simsysfs DESCRIPTION LOG MOUNTPOINT
 // DESCRIPTION names the chips, lines and channels; every attribute write
-// is appended to LOG as it happens. The mount shows gpio/ and pwm/; the
-// board binds them over /sys/class. Runs in the foreground, single-threaded
+// is appended to LOG as it happens. The mount shows gpio/ and pwm/ (and
+// iio:device0/ when described); the board binds them over /sys/class (and
+// /sys/bus/iio/devices). Runs in the foreground, single-threaded
 // so that the log is in the order of the writes, until it is unmounted or
 // killed. A host program: it runs beside the board's tool, never on it.
 #define FUSE_USE_VERSION 26

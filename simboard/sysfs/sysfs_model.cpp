@@ -89,6 +89,8 @@ const Entry *find_entry(Kind dir, const std::string &name)
 
 unsigned mode_of(Kind kind)
 {
+    if (kind == Kind::iio_raw)
+        return 0644; // the tool opens it for reading and writing
     for (Kind dir : {Kind::dir_gpio, Kind::dir_gpiochip, Kind::dir_line, Kind::dir_pwmchip,
                      Kind::dir_channel}) {
         Table t = entries_of(dir);
@@ -245,6 +247,12 @@ bool sysfs_streq(const std::string &a, const char *b)
     return x == y;
 }
 
+// The errors an iio channel's reads may be set to give.
+const struct {
+    const char *name;
+    int error;
+} iio_errors[] = {{"EIO", -EIO}, {"ETIMEDOUT", -ETIMEDOUT}, {"EBUSY", -EBUSY}, {"EAGAIN", -EAGAIN}};
+
 const char *result_name(int result)
 {
     switch (result) {
@@ -304,12 +312,36 @@ bool Model::load(const std::string &description, std::string *error)
             ok = lines_.count(a) != 0;
             if (ok)
                 lines_[a].held = true;
+        } else if (what == "iio" && (words >> a >> label) && a >= 0) {
+            ok = load_iio(a, label, words);
         }
         if (!ok) {
             *error = "line " + std::to_string(number) + ": " + text;
             return false;
         }
     }
+    return true;
+}
+
+// "iio N RAW" or "iio N fail ERRNO", after "iio N".
+bool Model::load_iio(long channel, const std::string &value, std::istream &words)
+{
+    std::string name, extra;
+    if (value == "fail") {
+        if (!(words >> name) || (words >> extra))
+            return false;
+        for (const auto &e : iio_errors) {
+            if (name == e.name) {
+                iio_[channel].error = e.error;
+                return true;
+            }
+        }
+        return false;
+    }
+    if (value.find_first_not_of("0123456789") != std::string::npos || value.size() > 9 ||
+        (words >> extra))
+        return false;
+    iio_[channel].raw = atol(value.c_str());
     return true;
 }
 
@@ -327,6 +359,14 @@ int Model::lookup(const std::string &path, Node *node) const
             n.kind = entry->kind;
         } else if (n.kind == Kind::dir_root && (p == "gpio" || p == "pwm")) {
             n.kind = p == "gpio" ? Kind::dir_gpio : Kind::dir_pwm;
+        } else if (n.kind == Kind::dir_root && p == "iio:device0" && !iio_.empty()) {
+            n.kind = Kind::dir_iio;
+        } else if (n.kind == Kind::dir_iio && p.size() > 4 &&
+                   p.compare(p.size() - 4, 4, "_raw") == 0 &&
+                   numbered(p.substr(0, p.size() - 4), "in_voltage", &number) &&
+                   iio_.count(number)) {
+            n.kind = Kind::iio_raw;
+            n.object = number;
         } else if (n.kind == Kind::dir_gpio && numbered(p, "gpiochip", &number) &&
                    chips_.count(number)) {
             n.kind = Kind::dir_gpiochip;
@@ -370,6 +410,12 @@ std::vector<std::string> Model::list(const Node &node) const
     switch (node.kind) {
     case Kind::dir_root:
         names = {"gpio", "pwm"};
+        if (!iio_.empty())
+            names.push_back("iio:device0");
+        break;
+    case Kind::dir_iio:
+        for (const auto &channel : iio_)
+            names.push_back("in_voltage" + std::to_string(channel.first) + "_raw");
         break;
     case Kind::dir_gpio:
         for (const auto &chip : chips_)
@@ -483,6 +529,13 @@ int Model::read(const Node &node, std::string *text) const
     case Kind::channel_polarity:
         *text = ch->inversed ? "inversed\n" : "normal\n";
         return 0;
+    case Kind::iio_raw: {
+        const IioChannel &c = iio_.at(node.object);
+        if (c.error != 0)
+            return c.error;
+        *text = std::to_string(c.raw) + "\n";
+        return 0;
+    }
     default:
         return -EIO; // write-only attribute or directory
     }
@@ -492,7 +545,9 @@ int Model::write(const Node &node, const std::string &data, uint64_t now_us)
 {
     int result = current(node) ? store(node, data) : -ENODEV;
     if (log) {
-        std::string path = "/sys/class/" + node.path.substr(node.path.find_first_not_of('/'));
+        std::string rel = node.path.substr(node.path.find_first_not_of('/'));
+        bool iio = node.kind == Kind::dir_iio || node.kind == Kind::iio_raw;
+        std::string path = (iio ? "/sys/bus/iio/devices/" : "/sys/class/") + rel;
         log(std::to_string(now_us) + " " + path + " " + escaped(data) + " " + result_name(result));
     }
     return result;

@@ -1,14 +1,18 @@
 // The simulated board's /sys/class/gpio and /sys/class/pwm: the objects the
 // kernel's sysfs GPIO and PWM interfaces show, with the kernel's rules for
 // every attribute, and a log of every attribute write. Paths are relative
-// to /sys/class ("/gpio/export", "/pwm/pwmchip0/pwm1/period"). The FUSE
-// daemon (simsysfs.cpp) serves this model; the unit tests drive it directly.
+// to /sys/class ("/gpio/export", "/pwm/pwmchip0/pwm1/period"). Beside them,
+// the ADC's industrial-I/O device, /iio:device0 (the board binds it at
+// /sys/bus/iio/devices/iio:device0), whose channel readings can fail as a
+// driver's do. The FUSE daemon (simsysfs.cpp) serves this model; the unit
+// tests drive it directly.
 #ifndef SIMBOARD_SYSFS_MODEL_H
 #define SIMBOARD_SYSFS_MODEL_H
 
 #include <stdint.h>
 
 #include <functional>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +29,7 @@ enum class Kind {
     dir_line,     // /gpio/gpioN (exported lines only)
     dir_pwm,      // /pwm
     dir_pwmchip,  // /pwm/pwmchipN
+    dir_iio,      // /iio:device0 (when the description has an iio channel)
     dir_channel,  // /pwm/pwmchipN/pwmM (exported channels only)
     gpio_export,
     gpio_unexport,
@@ -42,6 +47,7 @@ enum class Kind {
     channel_enable,
     channel_period,
     channel_polarity,
+    iio_raw, // /iio:device0/in_voltageN_raw
 };
 
 struct Node {
@@ -62,6 +68,10 @@ class Model
     //   pwmchip N NPWM                /pwm/pwmchipN with channels 0 .. NPWM-1
     //   level LINE 0|1                what the outside drives on an input line
     //   held LINE                     a line a kernel driver has requested
+    //   iio N RAW                     in_voltageN_raw reads RAW (a number)
+    //   iio N fail ERRNO              ... its reads fail with ERRNO (EIO,
+    //                                 ETIMEDOUT, EBUSY, EAGAIN), as a
+    //                                 driver's that cannot reach the converter
     // Returns false with a message naming the line that is wrong.
     bool load(const std::string &description, std::string *error);
 
@@ -113,12 +123,18 @@ class Model
     struct PwmChip {
         std::vector<Channel> channels;
     };
+    struct IioChannel {
+        long raw = 0;
+        int error = 0; // a negative errno that every read gives, or 0
+    };
 
     std::map<long, Chip> chips_;       // by base
     std::map<long, Line> lines_;       // every line of every chip
     std::map<long, PwmChip> pwmchips_; // by number
+    std::map<long, IioChannel> iio_;   // by channel number
     uint64_t next_generation_ = 1;
 
+    bool load_iio(long channel, const std::string &value, std::istream &words);
     bool current(const Node &node) const;
     int store(const Node &node, const std::string &data);
     int store_gpio_export(const std::string &data, bool exporting);

@@ -29,7 +29,8 @@
 #   with_sysfs [FILE] [<<'EOF']   the board's sysfs description (FILE, or
 #                                 standard input; $CAMERA_SYSFS is the
 #                                 camera's), then a restart: /sys/class/gpio
-#                                 and /sys/class/pwm are the emulator's
+#                                 and /sys/class/pwm are the emulator's (and
+#                                 the ADC's IIO device, with "iio" lines)
 #   expect_writes - <<'EOF'       its write log since the last
 #                                 expect_writes, without the times
 #

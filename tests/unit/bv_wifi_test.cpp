@@ -146,10 +146,10 @@ TEST_F(Wifi, DefaultRecordBytesAreWhatTheLibraryReads)
     EXPECT_STREQ((const char *)b + 540, "wlan0");
 }
 
-TEST_F(Wifi, NumbersAreCutToTheirFieldAndTextsToTheirSize)
+TEST_F(Wifi, NumbersInAnyBaseAndTextsCutToTheirSize)
 {
-    parse({"--select", "256", "-m", "Ad-Hoc", "-c", "0x0e", "--ssid", std::string(200, 's')});
-    EXPECT_EQ(wifi_conf.wep_select, 0);
+    parse({"--select", "0x3", "-m", "Ad-Hoc", "-c", "0x0e", "--ssid", std::string(200, 's')});
+    EXPECT_EQ(wifi_conf.wep_select, 3);
     EXPECT_EQ(wifi_conf.mode, 0u);
     EXPECT_EQ(wifi_conf.channel, 14u);
     EXPECT_EQ(strlen(wifi_conf.ssid), 127u);
