@@ -117,8 +117,8 @@ static const char *db_damage(const char *path)
     if (page == 1)
         page = 65536;
     uint32_t pages = be32(head + SQLITE_PAGE_COUNT_AT);
-    bool counted = pages != 0 && be32(head + SQLITE_CHANGE_COUNTER_AT) ==
-                                     be32(head + SQLITE_VALID_FOR_AT);
+    bool counted =
+        pages != 0 && be32(head + SQLITE_CHANGE_COUNTER_AT) == be32(head + SQLITE_VALID_FOR_AT);
     if (counted && (uint64_t)st.st_size < (uint64_t)page * pages)
         return "shorter than its header says";
     return NULL;

@@ -263,9 +263,10 @@ static bool shell_line(char *line, size_t size, const char *command)
 // UNLESS_STOPPED nothing is started once a stop has been requested; the check
 // and the start cannot be split by a signal.
 //
-// A simple command runs as "exec COMMAND" (shell_line). SPENT, when given, gets the command's time on the monotonic clock from
-// the start to its end, and the resources it and the processes it waited
-// for used (wait4), as time(1) reports them.
+// A simple command runs as "exec COMMAND" (shell_line). SPENT, when
+// given, gets the command's time on the monotonic clock from the start to
+// its end, and the resources it and the processes it waited for used
+// (wait4), as time(1) reports them.
 static int run_shell(const char *command, bool unless_stopped, OSA_commandTime *spent)
 {
     fflush(stdout);
