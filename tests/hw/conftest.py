@@ -115,10 +115,14 @@ def destructive(strategy, pytestconfig):
 def pytest_terminal_summary(terminalreporter):
     if boots:
         terminalreporter.write_line(f"board: a shell {boots[0]:.1f} s after power-on")
-    if len(boots) > 1:
+    again = boots[1:]
+    if len(again) == 1:
         terminalreporter.write_line(
-            f"board: {len(boots) - 1} power cuts, a shell again "
-            f"{min(boots[1:]):.1f} to {max(boots[1:]):.1f} s after power-on")
+            f"board: 1 power cut, a shell again {again[0]:.1f} s after power-on")
+    elif again:
+        terminalreporter.write_line(
+            f"board: {len(again)} power cuts, a shell again "
+            f"{min(again):.1f} to {max(again):.1f} s after power-on")
 
 
 def run(shell, cmd, timeout=60):
