@@ -36,20 +36,17 @@ static const help_entry top_help[] = {
 static_assert(ARRAY_SIZE(top_options) == ARRAY_SIZE(top_help), "one help row per option");
 
 // Configuration databases and the read-only copies they come back from,
-// copied to a temporary name beside the database and renamed over it once
-// the copy is on the flash: a power cut leaves the old state or the whole
-// copy, never a part of it.
+// copied to a temporary name beside the database (DB_RESTORE_SUFFIX) and
+// renamed over it once the copy is on the flash: a power cut leaves the old
+// state or the whole copy, never a part of it.
 static const struct {
     const char *path;
     const char *copy;
-    const char *temp;
-    const char *restore;
 } db_files[] = {
-    {"/mnt/nand/bvdb.db", "/opt/app/bvdb.db", "/mnt/nand/bvdb.db.restore",
-     "cp /opt/app/bvdb.db /mnt/nand/bvdb.db.restore"},
-    {"/mnt/nand2/oem.db", "/opt/app/oem.db", "/mnt/nand2/oem.db.restore",
-     "cp /opt/app/oem.db /mnt/nand2/oem.db.restore"},
+    {"/mnt/nand/bvdb.db", "/opt/app/bvdb.db"},
+    {"/mnt/nand2/oem.db", "/opt/app/oem.db"},
 };
+static const char DB_RESTORE_SUFFIX[] = ".restore";
 
 // SQLite's file header: its first 100 bytes (big-endian fields).
 enum {
@@ -162,12 +159,15 @@ void db_restore_files(void)
                       db.copy);
         else
             remove_journals(db.path);
-        unlink(db.temp);
-        if (OSA_systemUnlessStopped(db.restore) != 0) {
-            unlink(db.temp);
-        } else if (db_commit(db.temp, db.path) != 0) {
+        char temp[PATH_MAX], command[2 * PATH_MAX];
+        snprintf(temp, sizeof temp, "%s%s", db.path, DB_RESTORE_SUFFIX);
+        snprintf(command, sizeof command, "cp %s %s", db.copy, temp);
+        unlink(temp);
+        if (OSA_systemUnlessStopped(command) != 0) {
+            unlink(temp);
+        } else if (db_commit(temp, db.path) != 0) {
             OSA_ERROR("%s not restored: %s\n", db.path, strerror(errno));
-            unlink(db.temp);
+            unlink(temp);
         }
     }
 }

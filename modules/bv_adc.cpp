@@ -86,13 +86,6 @@ static int adc_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Base from the text (decimal, 0x hex, 0 octal) into a 32-bit field: 1, or
-// 0 for a number that does not fit (4294967297 would be 1).
-static int adc_number(const char *text, uint32_t *value)
-{
-    return option_number(text, 32, value);
-}
-
 static void adc_form(int32_t cmd, int32_t param1)
 {
     adc_req.valid = 1;
@@ -135,7 +128,7 @@ static int adc_init_param(int argc, char **argv)
     while (!error && (opt = getopt_long(argc, argv, ADC_SHORT_OPTIONS, adc_options, NULL)) != -1) {
         switch (opt) {
         case 'c':
-            if (!adc_number(optarg, &adc_settings.channel) || adc_settings.channel != 0) {
+            if (!option_number(optarg, 32, &adc_settings.channel) || adc_settings.channel != 0) {
                 // Only the photodiode's channel is sampled.
                 adc_settings.channel = 0;
                 OSA_ERROR("Adc channel reset=%d\n", (int)adc_settings.channel);
@@ -143,7 +136,7 @@ static int adc_init_param(int argc, char **argv)
             break;
         case 't': {
             uint32_t times;
-            if (!adc_number(optarg, &times)) {
+            if (!option_number(optarg, 32, &times)) {
                 OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
                 error = 1;
             }
@@ -151,7 +144,7 @@ static int adc_init_param(int argc, char **argv)
             break;
         }
         case 'd':
-            if (!adc_number(optarg, &adc_settings.delay) || adc_settings.delay == 0) {
+            if (!option_number(optarg, 32, &adc_settings.delay) || adc_settings.delay == 0) {
                 OSA_ERROR("Adc delay time must > 0 !\n");
                 error = 1;
             }

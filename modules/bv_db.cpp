@@ -200,6 +200,21 @@ static int db_lock(void)
     return fd;
 }
 
+// db_lock for SQL, which CALLER runs: an access that must not run (a stop,
+// or a lock held too long) is said in CALLER's name.
+static int db_lock_for(const char *sql, const char *caller)
+{
+    int fd = db_lock();
+    if (fd < -1)
+        OSA_errorPrefix(OSA_UNIT, caller, __LINE__);
+    if (fd == DB_STOPPED)
+        fprintf(stderr, "stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
+    else if (fd == DB_BUSY)
+        fprintf(stderr, "%s still held by %s after %d ms, not run: '%s' \n", db_lock_path,
+                db_lock_holder, DB_LOCK_WAIT_MS, sql);
+    return fd;
+}
+
 // The file lock is released before the read-write lock: record locks belong
 // to the process, so another thread must not lock the file before this one
 // has let it go.
@@ -275,12 +290,7 @@ static int db_query(const char *sql, char *buffer, size_t size)
 {
     if (!is_db_init())
         return -1;
-    int fd = db_lock();
-    if (fd == DB_STOPPED)
-        OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
-    if (fd == DB_BUSY)
-        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
-                  DB_LOCK_WAIT_MS, sql);
+    int fd = db_lock_for(sql, __func__);
     if (fd < -1)
         return fd;
     void *stmt = NULL;
@@ -321,12 +331,7 @@ static int db_execute(const char *sql)
 {
     if (!is_db_init())
         return -1;
-    int fd = db_lock();
-    if (fd == DB_STOPPED)
-        OSA_ERROR("stopped while waiting for %s, not run: '%s' \n", db_lock_path, sql);
-    if (fd == DB_BUSY)
-        OSA_ERROR("%s still held by %s after %d ms, not run: '%s' \n", db_lock_path, db_lock_holder,
-                  DB_LOCK_WAIT_MS, sql);
+    int fd = db_lock_for(sql, __func__);
     if (fd < -1)
         return fd;
     sqlite_execute(db_handle, sql); // the library reports its own failures

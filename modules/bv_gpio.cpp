@@ -43,13 +43,6 @@ static int gpio_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Base from the text (decimal, 0x hex, 0 octal) into a 32-bit field: 1, or
-// 0 for a number that does not fit (4294967296 would drive line 0).
-static int gpio_number(const char *text, uint32_t *value)
-{
-    return option_number(text, 32, value);
-}
-
 // Returns 0, or -1 after the report and the usage.
 static int gpio_init_param(int argc, char **argv)
 {
@@ -62,7 +55,7 @@ static int gpio_init_param(int argc, char **argv)
         switch (opt) {
         case 'r':
             gpio_req.op = GPIO_OP_READ;
-            if (!gpio_number(optarg, &gpio_req.id)) {
+            if (!option_number(optarg, 32, &gpio_req.id)) {
                 OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
                 bad = 1;
                 break;
@@ -72,13 +65,13 @@ static int gpio_init_param(int argc, char **argv)
         case 'w':
         case 'p': // the same as a write
             gpio_req.op = GPIO_OP_WRITE;
-            if (!gpio_number(optarg, &gpio_req.id) || gpio_req.id > GPIO_WRITE_ID_MAX) {
+            if (!option_number(optarg, 32, &gpio_req.id) || gpio_req.id > GPIO_WRITE_ID_MAX) {
                 OSA_ERROR("gio id must <= %d\n", (int)GPIO_WRITE_ID_MAX);
                 bad = 1;
             }
             break;
         case 'd':
-            if (!gpio_number(optarg, &gpio_req.data) || gpio_req.data > GPIO_VALUE_INPUT) {
+            if (!option_number(optarg, 32, &gpio_req.data) || gpio_req.data > GPIO_VALUE_INPUT) {
                 OSA_ERROR("gio value must be 0/1! \n");
                 bad = 1;
             }
@@ -87,7 +80,7 @@ static int gpio_init_param(int argc, char **argv)
             break;
         case 'D': {
             uint32_t delay;
-            if (!gpio_number(optarg, &delay) || delay == 0) {
+            if (!option_number(optarg, 32, &delay) || delay == 0) {
                 OSA_ERROR("gio delay time must > 0! \n");
                 bad = 1;
             }

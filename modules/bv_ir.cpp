@@ -49,13 +49,6 @@ static int ir_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Base from the text into a 32-bit field ("-1" reads as 0xffffffff): 1, or
-// 0 for a number that does not fit.
-static int ir_number(const char *text, uint32_t *value)
-{
-    return option_number(text, 32, value);
-}
-
 // A bad option ends the process after the usage, before any LED switch.
 static void ir_init_param(int argc, char **argv)
 {
@@ -67,14 +60,14 @@ static void ir_init_param(int argc, char **argv)
     while (!error && (opt = getopt_long(argc, argv, IR_SHORT_OPTIONS, ir_options, NULL)) != -1) {
         switch (opt) {
         case 'm':
-            if (!ir_number(optarg, &ir_settings.mode) || ir_settings.mode > IR_MODE_MAX) {
+            if (!option_number(optarg, 32, &ir_settings.mode) || ir_settings.mode > IR_MODE_MAX) {
                 OSA_ERROR("Invalid mode value.");
                 error = 1;
             }
             break;
         case 't': {
             uint32_t times;
-            if (!ir_number(optarg, &times)) {
+            if (!option_number(optarg, 32, &times)) {
                 OSA_ERROR("Number out of range for -%c: %s\n", opt, optarg);
                 error = 1;
             }
@@ -82,7 +75,7 @@ static void ir_init_param(int argc, char **argv)
             break;
         }
         case 'd':
-            if (!ir_number(optarg, &ir_settings.delay) || ir_settings.delay == 0) {
+            if (!option_number(optarg, 32, &ir_settings.delay) || ir_settings.delay == 0) {
                 OSA_ERROR("Invalid delay value.");
                 error = 1;
             }

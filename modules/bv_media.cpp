@@ -254,19 +254,31 @@ static int media_dir_usable(void)
     return usable;
 }
 
-// A log a printer needs and cannot open ends the process: the later options
-// would only repeat the same error. A name that is no log of ours (above)
-// is said and gives NULL: the printer shows nothing of it.
-static FILE *media_open_log(const char *path)
+// The log at PATH opened for reading when it is a log of ours, in a folder
+// of ours: the descriptor, -1 when it cannot be opened (errno), or
+// BOARD_FILE_REFUSED when it is not one (a name that is no log of ours is
+// said in CALLER's name).
+static int media_open_fd(const char *path, const char *caller)
 {
     char why[BOARD_FILE_TEXT_SIZE];
     if (!media_dir_usable())
-        return NULL;
+        return BOARD_FILE_REFUSED;
     int fd = board_file_open(path, O_RDONLY, 0, why, sizeof why);
     if (fd == BOARD_FILE_REFUSED) {
-        OSA_ERROR("%s: %s: not read\n", path, why);
-        return NULL;
+        OSA_errorPrefix(OSA_UNIT, caller, __LINE__);
+        fprintf(stderr, "%s: %s: not read\n", path, why);
     }
+    return fd;
+}
+
+// A log a printer needs and cannot open ends the process: the later options
+// would only repeat the same error. A name that is no log of ours (above)
+// gives NULL: the printer shows nothing of it.
+static FILE *media_open_log(const char *path)
+{
+    int fd = media_open_fd(path, __func__);
+    if (fd == BOARD_FILE_REFUSED)
+        return NULL;
     FILE *file = fd >= 0 ? fdopen(fd, "r") : NULL;
     if (file == NULL) {
         fflush(stdout);
@@ -381,15 +393,11 @@ static void media_show_all(void)
 // else can put another in its place before cat opens it.
 static void media_cat_log(const char *name)
 {
-    char path[96], why[BOARD_FILE_TEXT_SIZE], command[128];
-    if (!media_dir_usable())
-        return;
+    char path[96], command[128];
     snprintf(path, sizeof path, MEDIA_LOG_DIR "/%s.log", name);
-    int fd = board_file_open(path, O_RDONLY, 0, why, sizeof why);
-    if (fd == BOARD_FILE_REFUSED) {
-        OSA_ERROR("%s: %s: not read\n", path, why);
+    int fd = media_open_fd(path, __func__);
+    if (fd == BOARD_FILE_REFUSED)
         return;
-    }
     if (fd >= 0)
         close(fd);
     snprintf(command, sizeof command, "cat %s", path);

@@ -40,14 +40,6 @@ static int pwm_usage(void);
 
 /* ---- parser ---------------------------------------------------------------- */
 
-// Signed decimal like atoi (blanks and a sign first, up to the first
-// non-digit, 0 without a number) into FIELD: 1, or 0 for a number beyond
-// 32 bits, which cut to them would be another (-4294967295 would be 1).
-static int pwm_number(const char *text, int32_t *field)
-{
-    return option_decimal(text, field);
-}
-
 // Returns what to do: nothing, read or write. A bad option ends the process.
 static int pwm_init_param(int argc, char **argv)
 {
@@ -64,28 +56,28 @@ static int pwm_init_param(int argc, char **argv)
             break;
         case 'c':
             mode = PWM_MODE_READ;
-            if (pwm_number(optarg, &pwm_req.channel) && pwm_req.channel >= 0)
+            if (option_decimal(optarg, &pwm_req.channel) && pwm_req.channel >= 0)
                 bad = 0;
             else
                 OSA_ERROR("Error pwm channel\n");
             break;
         case 'd':
             mode = PWM_MODE_WRITE;
-            if (pwm_number(optarg, &pwm_req.duty) && pwm_req.duty > 0)
+            if (option_decimal(optarg, &pwm_req.duty) && pwm_req.duty > 0)
                 bad = 0;
             else
                 OSA_ERROR("Error pwm duty\n");
             break;
         case 'p':
             mode = PWM_MODE_WRITE;
-            if (pwm_number(optarg, &pwm_req.period) && pwm_req.period > 0)
+            if (option_decimal(optarg, &pwm_req.period) && pwm_req.period > 0)
                 bad = 0;
             else
                 OSA_ERROR("Error pwm period\n");
             break;
         case 'e':
             mode = PWM_MODE_WRITE;
-            if (!pwm_number(optarg, &pwm_req.enable))
+            if (!option_decimal(optarg, &pwm_req.enable))
                 pwm_req.enable = -1; // refused below, duty untouched
             if (pwm_req.enable == 0)
                 pwm_req.duty = 0;

@@ -515,19 +515,20 @@ static int add_wep_key(const wifi_ctrl *c, net_fields *nf, const char *name, con
     int len = text_len(key, WIFI_KEY_SIZE);
     if (len == 0)
         return 0;
-    if (hex && (int)strspn(key, "0123456789abcdefABCDEF") < len) {
+    if (!hex) {
+        if (check_saved(c, name, key, len, 1, 1) != 0)
+            return -1;
+        add_field(nf, name, 1, "\"%.*s\"", len, key);
+        return 0;
+    }
+    if ((int)strspn(key, "0123456789abcdefABCDEF") < len) {
         report(c,
                "%s (value not shown) is taken as hexadecimal (keytype 0, or 10 or 26 "
                "characters) but holds other characters than 0-9 and a-f: nothing configured",
                name);
         return -1;
     }
-    if (!hex && check_saved(c, name, key, len, 1, 1) != 0)
-        return -1;
-    if (hex)
-        add_field(nf, name, 1, "%.*s", len, key);
-    else
-        add_field(nf, name, 1, "\"%.*s\"", len, key);
+    add_field(nf, name, 1, "%.*s", len, key);
     return 0;
 }
 

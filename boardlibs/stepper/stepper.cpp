@@ -239,6 +239,16 @@ int write_all(int fd, const char *text, size_t len)
     return 0;
 }
 
+// A rename or a removal of the file reaches the flash with its folder.
+void sync_state_dir()
+{
+    int dir = open(STEPPER_STATE_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+}
+
 // After a save that failed, the file must not keep positions the motors
 // may leave: it is removed (a full flash still takes a removal). When even
 // that fails (a read-only flash), saved keeps what the file still says.
@@ -251,11 +261,7 @@ void forget_state()
                strerror(errno));
         return;
     }
-    int dir = open(STEPPER_STATE_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    sync_state_dir();
     saved[0] = '\0';
 }
 
@@ -285,12 +291,7 @@ bool save_state()
         forget_state();
         return false;
     }
-    // The rename itself reaches the flash with the directory.
-    int dir = open(STEPPER_STATE_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    sync_state_dir();
     memcpy(saved, text, sizeof saved);
     return true;
 }
